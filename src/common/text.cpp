@@ -103,7 +103,7 @@ namespace {
 
 struct Conversion {
     size_t begin = 0, end = 0;  // [begin, end) of the conversion in the format
-    std::string spec;           // "%...c" with grouping flags removed and length modifiers dropped
+    std::string pattern;           // "%...c" with grouping flags removed and length modifiers dropped
     char conv = 0;
 };
 
@@ -115,16 +115,16 @@ bool FindConversion(std::u16string_view f, Conversion* out) {
             ++i;
             continue;
         }
-        std::string spec = "%";
+        std::string pattern = "%";
         size_t j = i + 1;
         while (j < f.size() && std::u16string_view(u"-+ #0'").find(f[j]) != std::u16string::npos) {
-            if (f[j] != u'\'') spec += char(f[j]);
+            if (f[j] != u'\'') pattern += char(f[j]);
             ++j;
         }
         int digits = 0;
         while (j < f.size() && ((f[j] >= u'0' && f[j] <= u'9') || f[j] == u'.')) {
             if (++digits > 6) return false;  // widths beyond reason are refused
-            spec += char(f[j++]);
+            pattern += char(f[j++]);
         }
         while (j < f.size() && std::u16string_view(u"hlLqjzt").find(f[j]) != std::u16string::npos) ++j;
         if (j >= f.size()) return false;
@@ -133,7 +133,7 @@ bool FindConversion(std::u16string_view f, Conversion* out) {
         out->begin = i;
         out->end = j + 1;
         out->conv = char(c);
-        out->spec = spec;
+        out->pattern = pattern;
         return true;
     }
     return false;
@@ -153,17 +153,17 @@ std::u16string FormatNumber(std::u16string_view format, bool is_double, double d
     if (!FindConversion(format, &cv)) return Unescape(format).substr(0, 127);
     char buf[160];
     const bool int_conv = std::string_view("diouxX").find(cv.conv) != std::string_view::npos;
-    std::string spec = cv.spec;
+    std::string pattern = cv.pattern;
     int n;
     if (int_conv) {
         long long iv = v;
         if (is_double) iv = std::isfinite(d) && std::fabs(d) < 9.2e18 ? (long long)d : 0;
-        spec += "ll";
-        spec += cv.conv;
-        n = std::snprintf(buf, sizeof buf, spec.c_str(), iv);
+        pattern += "ll";
+        pattern += cv.conv;
+        n = std::snprintf(buf, sizeof buf, pattern.c_str(), iv);
     } else {
-        spec += cv.conv;
-        n = std::snprintf(buf, sizeof buf, spec.c_str(), is_double ? d : double(v));
+        pattern += cv.conv;
+        n = std::snprintf(buf, sizeof buf, pattern.c_str(), is_double ? d : double(v));
     }
     std::u16string number;
     if (n > 0) {
