@@ -34,8 +34,9 @@ FT_HANDLE CFtLink::OpenByIndex(int index) {
     if (bridges_.empty()) return nullptr;
     // An index outside the list would store the handle out of bounds.
     if (index < 0 || size_t(index) >= bridges_.size()) return NOT_OPEN;
+    const int driver_index = bridges_[size_t(index)].driver_index;
     FT_HANDLE handle = NOT_OPEN;
-    if (api_.Open(index, &handle) != FT_OK) return NOT_OPEN;
+    if (api_.Open(driver_index >= 0 ? driver_index : index, &handle) != FT_OK) return NOT_OPEN;
     bridges_[size_t(index)].handle = handle;
     Configure(handle);
     return handle;

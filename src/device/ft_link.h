@@ -17,6 +17,9 @@ struct FtDevice {
     char16_t description[64] = {};
     FT_HANDLE handle = NOT_OPEN;
     ULONG type = FT_DEVICE_232R;
+    // The driver's index of this device. The search skips devices, so the position in the list
+    // is not always the driver's index; -1 means the position is.
+    int driver_index = -1;
 
     std::u16string SerialText() const;
     std::u16string DescriptionText() const;
@@ -38,14 +41,14 @@ class CFtLink {
 
     const D2xxApi& Api() const { return api_; }
 
-    // In search order; the position is the driver's device index. Filled by the bus's bridge
-    // search.
+    // In search order. Filled by the bus's bridge search.
     std::vector<FtDevice>& Bridges() { return bridges_; }
     const std::vector<FtDevice>& Bridges() const { return bridges_; }
     ULONG UsbInTransferSize() const { return usb_in_size_; }
     ULONG BaudRate() const { return baud_rate_; }
 
-    // The handle, NOT_OPEN when the bridge cannot be opened, 0 when the list is empty.
+    // Opens the bridge of list position `index` by its driver index. The handle, NOT_OPEN when
+    // the bridge cannot be opened, 0 when the list is empty.
     FT_HANDLE OpenByIndex(int index);
     // Line settings; stops at the first driver call that fails.
     bool Configure(FT_HANDLE handle);

@@ -124,6 +124,7 @@ bool COneWireBus::SearchBridges() {
         record.flags = 0;
         record.handle = NOT_OPEN;
         record.type = FT_DEVICE_232R;
+        record.driver_index = int(i);
         link_.Bridges().push_back(record);
         step();
     }

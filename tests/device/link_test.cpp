@@ -166,6 +166,15 @@ TEST_F(BridgeSearchTest, FindsFt232rBridgesInIndexOrder) {
     EXPECT_EQ(bar.ProgressSteps(), 1 + 3 * 2);
     EXPECT_FALSE(bar.ProgressExists());
 
+    // The list position is not the driver's index once devices were skipped; opening goes by
+    // the driver's index.
+    EXPECT_EQ(bridges[0].driver_index, 0);
+    EXPECT_EQ(bridges[1].driver_index, 4);
+    fake.ClearCalls();
+    EXPECT_EQ(bus.Link().OpenByIndex(1), FakeD2xx::HandleOf(4));
+    EXPECT_EQ(fake.calls.front(), "Open 4");
+    EXPECT_TRUE(bus.Link().CloseBridge(FakeD2xx::HandleOf(4)));
+
     // A second search appends.
     EXPECT_TRUE(bus.SearchBridges());
     EXPECT_EQ(bus.Link().Bridges().size(), 4u);
