@@ -4,6 +4,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QWheelEvent>
 
 #include <algorithm>
 #include <atomic>
@@ -199,6 +200,11 @@ void CKalvoView::resizeEvent(QResizeEvent* event) {
 
 void CKalvoView::scrollContentsBy(int, int) {
     viewport()->update();
+}
+
+void CKalvoView::wheelEvent(QWheelEvent* event) {
+    // There is only the time axis to scroll, so the ordinary wheel moves along it.
+    QApplication::sendEvent(horizontalScrollBar(), event);
 }
 
 void CKalvoView::mousePressEvent(QMouseEvent* event) {

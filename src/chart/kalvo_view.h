@@ -61,6 +61,7 @@ class CKalvoView : public QAbstractScrollArea {
     void resizeEvent(QResizeEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void scrollContentsBy(int dx, int dy) override;
+    void wheelEvent(QWheelEvent* event) override;
 
   private:
     void OnInitView();

@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QMouseEvent>
 #include <QScrollBar>
+#include <QWheelEvent>
 
 #include <atomic>
 #include <memory>
@@ -191,6 +192,15 @@ TEST_F(LiveViewTest, FollowsTheNewestTimeUntilTheUserScrolls) {
     EXPECT_EQ(view->ScrollExtentX(), 944);  // the extent is not updated while suspended
     EXPECT_EQ(view->Chart().GetCount(), 140);
     EXPECT_EQ(view->Chart().GetMarkedSample().time, kT0 + 100);
+
+    // The wheel scrolls along time and counts as the user scrolling too.
+    host.flag = 0;
+    QWheelEvent wheel(QPointF(50, 50), QPointF(view->viewport()->mapToGlobal(QPoint(50, 50))),
+                      QPoint(), QPoint(0, 120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase,
+                      false);
+    QApplication::sendEvent(view->viewport(), &wheel);
+    EXPECT_EQ(host.flag, 1);
+    EXPECT_LT(Bar()->value(), left_at);
 
     // Resumed: the next batch brings the view to the newest time again.
     host.flag = 0;
