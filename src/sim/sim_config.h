@@ -1,6 +1,7 @@
 #pragma once
 // simbus.conf: the text description of a simulated bus, and the built-in default bus.
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,7 +17,7 @@ struct DeviceConfig {
     uint64_t id48 = 0;
     Thermal thermal;
     int resolution = 12;  // DS18B20 only
-    int line = 0;         // where it was declared
+    bool operator==(const DeviceConfig&) const = default;
 };
 
 struct BridgeConfig {
@@ -25,6 +26,7 @@ struct BridgeConfig {
     uint32_t type = FT_DEVICE_232R;
     bool open_fails = false;
     std::vector<DeviceConfig> devices;
+    bool operator==(const BridgeConfig&) const = default;
 };
 
 struct CouplingConfig {
@@ -32,6 +34,7 @@ struct CouplingConfig {
     int channel = 0;  // 0 = A, 1 = B
     uint64_t sensor_id48 = 0;
     double rate_c_per_min = 0;
+    bool operator==(const CouplingConfig&) const = default;
 };
 
 struct BusConfig {
@@ -39,6 +42,7 @@ struct BusConfig {
     std::vector<CouplingConfig> couplings;
     int latency_ms = -1;  // -1: the latency timer the program sets
     uint64_t seed = 1;
+    bool operator==(const BusConfig&) const = default;
 };
 
 struct ConfigError {
@@ -55,5 +59,7 @@ bool LoadBusConfig(const std::string& path, BusConfig* config, ConfigError* erro
 BusConfig DefaultBusConfig();
 // Adds the configured bridges, devices, couplings and latency to a world.
 void BuildWorld(const BusConfig& config, World& world);
+// A new world on `clock` with the configured seed, built from `config`.
+std::unique_ptr<World> MakeWorld(const BusConfig& config, Clock& clock);
 
 }  // namespace kalvo::sim

@@ -36,6 +36,7 @@ struct Thermal {
     double period_s = 600.0;  // seconds
     double phase_rad = 0.0;
     double noise_c = 0.0;  // amplitude of the uniform noise drawn per conversion, degrees C
+    bool operator==(const Thermal&) const = default;
 };
 
 // A fault on one DS2413 output pin.
