@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <ctime>
 
 #include "archive/data_file.h"
+#include "archive/platform_file.h"
 #include "common/message_box.h"
 #include "common/text.h"
 
@@ -116,9 +116,8 @@ std::u16string BuildCsvHeader(size_t thermometers) {
 
 void AppendCsvLine(std::u16string& line, std::span<const SampleRecord> pass) {
     if (pass.empty()) return;
-    const std::time_t t = static_cast<std::time_t>(pass.front().time);
     std::tm local{};
-    if (localtime_r(&t, &local)) {
+    if (SHELL::LocalTime(pass.front().time, &local)) {
         AppendTwoDigits(line, local.tm_mday);
         line += u'.';
         AppendTwoDigits(line, local.tm_mon + 1);

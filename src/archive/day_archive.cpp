@@ -1,7 +1,6 @@
 #include "archive/day_archive.h"
 
 #include <algorithm>
-#include <ctime>
 #include <vector>
 
 #include "archive/data_file.h"
@@ -56,9 +55,8 @@ std::u16string MonthFolderName(int month) {
 }
 
 DayPaths BuildDayPaths(const std::string& root, int64_t now) {
-    const std::time_t t = static_cast<std::time_t>(now);
     std::tm local{};
-    if (!localtime_r(&t, &local)) local = std::tm{};  // out of range: 1900-01-00, still a path
+    if (!SHELL::LocalTime(now, &local)) local = std::tm{};  // beyond the calendar: still a path
     DayPaths paths;
     paths.root = root;
     const std::string year = Join(root, std::to_string(local.tm_year + 1900));

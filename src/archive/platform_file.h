@@ -1,6 +1,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
 #include <string>
 
 namespace kalvo::SHELL {
@@ -42,6 +43,9 @@ class FileOps {
 
 // The real file system.
 FileOps& DefaultFileOps();
+
+// Broken-down local time of `seconds` since 1970 UTC; false when it is beyond the calendar.
+bool LocalTime(int64_t seconds, std::tm* out);
 
 // The path separator of the platform, for building archive paths.
 constexpr char kPathSeparator = '/';

@@ -121,6 +121,11 @@ bool FileOps::IsReadOnly(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 && (st.st_mode & kWriteBits) == 0;
 }
 
+bool LocalTime(int64_t seconds, std::tm* out) {
+    const std::time_t t = static_cast<std::time_t>(seconds);
+    return localtime_r(&t, out) != nullptr;
+}
+
 FileOps& DefaultFileOps() {
     static FileOps ops;
     return ops;
