@@ -75,8 +75,8 @@ class World {
     // Returns the bridge's number, 0 for the first.
     int AddBridge(const std::string& serial, const std::string& description,
                   uint32_t type = FT_DEVICE_232R, bool open_fails = false);
-    // Each returns the device's ROM code, or 0 when the bridge does not exist or the code is
-    // already on any bus. `resolution` is 9 to 12 bits.
+    // Each returns the device's ROM code, or 0 when the bridge does not exist, the id has more
+    // than 48 bits, `resolution` is not 9 to 12, or the code is already on a bus.
     RomCode AddDs18b20(int bridge, uint64_t id48, const Thermal& thermal, int resolution = 12);
     RomCode AddDs1820(int bridge, uint64_t id48, const Thermal& thermal);
     RomCode AddDs2413(int bridge, uint64_t id48);

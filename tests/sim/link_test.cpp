@@ -64,6 +64,12 @@ TEST(SimLink, ListsOpensAndDescribesBridges) {
     EXPECT_EQ(type, 6u);
     EXPECT_EQ(std::strlen(description), 63u);
 
+    // Reopening starts from the chip's defaults again.
+    EXPECT_EQ(api.SetBaudRate(h, 131072), FT_OK);
+    EXPECT_EQ(api.SetBaudRate(h, 0), kFtInvalidBaudRate);
+    EXPECT_EQ(api.Close(h), FT_OK);
+    ASSERT_EQ(api.Open(0, &h), FT_OK);
+    EXPECT_EQ(world.Bridge(0).baud, 9600u);
     EXPECT_EQ(api.Close(h), FT_OK);
     EXPECT_EQ(api.Close(h), FT_INVALID_HANDLE);
     EXPECT_EQ(api.SetBaudRate(h, 9600), FT_INVALID_HANDLE);
@@ -74,37 +80,6 @@ TEST(SimLink, ListsOpensAndDescribesBridges) {
     SetActiveWorld(nullptr);
     EXPECT_NE(api.ListDevices(&count, nullptr, FT_LIST_NUMBER_ONLY), FT_OK);
     EXPECT_NE(api.Open(0, &h), FT_OK);
-}
-
-TEST(SimLink, KeepsTheSettingsTheProgramMakes) {
-    ManualClock clock;
-    World world(clock);
-    world.AddBridge("S", "D");
-    SetActiveWorld(&world);
-    const D2xxApi& api = Api();
-    FT_HANDLE h = nullptr;
-    ASSERT_EQ(api.Open(0, &h), FT_OK);
-    EXPECT_EQ(api.SetDataCharacteristics(h, FT_BITS_8, FT_STOP_BITS_1, FT_PARITY_NONE), FT_OK);
-    EXPECT_EQ(api.SetBaudRate(h, 131072), FT_OK);
-    EXPECT_EQ(api.SetUSBParameters(h, 64000, 0), FT_OK);
-    EXPECT_EQ(api.SetLatencyTimer(h, 4), FT_OK);
-    EXPECT_EQ(api.SetTimeouts(h, 1000, 139), FT_OK);
-    EXPECT_EQ(api.Purge(h, FT_PURGE_RX | FT_PURGE_TX), FT_OK);
-    const BridgeState s = world.Bridge(0);
-    EXPECT_TRUE(s.open);
-    EXPECT_EQ(s.baud, 131072u);
-    EXPECT_EQ(s.usb_in_size, 64000u);
-    EXPECT_EQ(s.latency_timer_ms, 4);
-    EXPECT_EQ(s.read_timeout_ms, 1000u);
-    EXPECT_EQ(s.write_timeout_ms, 139u);
-    EXPECT_EQ(api.SetBaudRate(h, 0), kFtInvalidBaudRate);
-
-    // Reopening starts from the chip's defaults again.
-    ASSERT_EQ(api.Close(h), FT_OK);
-    ASSERT_EQ(api.Open(0, &h), FT_OK);
-    EXPECT_EQ(world.Bridge(0).baud, 9600u);
-    api.Close(h);
-    SetActiveWorld(nullptr);
 }
 
 TEST(SimLink, EchoReadsTakeTheLatencyOnTheWorldsClock) {
