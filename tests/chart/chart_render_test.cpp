@@ -26,7 +26,6 @@ SampleRecord Sample(uint64_t rom, int64_t time, double temperature, uint32_t col
                     uint32_t valid = 1) {
     SampleRecord r;
     r.rom = rom;
-    r.name = u"t" + ToU16(int64_t(rom));
     r.time = time;
     r.temperature = temperature;
     r.colour = colour;
@@ -52,64 +51,49 @@ class ChartTest : public ::testing::Test {
     CChart chart;
 };
 
-TEST_F(ChartTest, AxesBackgroundOutlineAndGridRows) {
-    // Client 100 x 300 with 125 / -55: plot (35, 60, 65, 180), one pixel per degree, lines every
-    // 20 pixels from 125 down to -55.
-    const QImage image = chart.Compose(100, 300);
+TEST_F(ChartTest, AxesOutlineGridAndZeroLine) {
+    // 100 x 300 with 125 / -55: plot (35, 60, 65, 180), lines every 20 px from 125 to -55.
+    QImage image = chart.Compose(100, 300);
     EXPECT_EQ(chart.GetGridStep(), 20);
-    EXPECT_EQ(Px(image, 60, 70), kBlack);
     EXPECT_EQ(Px(image, 35, 150), kGrey);  // left edge of the outline
-    for (int k = 0; k < 10; ++k) {
-        EXPECT_EQ(Px(image, 60, 60 + 20 * k), kGrey) << k;
-        if (k < 9) {
-            EXPECT_EQ(Px(image, 60, 70 + 20 * k), kBlack) << k;
-        }
-    }
-    EXPECT_EQ(Px(image, 90, 250), kBlack);  // below the last line, right of "Время"
-    EXPECT_FALSE(Contains(image, kRed));    // 0 is not on this grid
-}
+    for (int k = 0; k < 10; ++k) EXPECT_EQ(Px(image, 60, 60 + 20 * k), kGrey) << k;
+    for (int k = 0; k < 9; ++k) EXPECT_EQ(Px(image, 60, 70 + 20 * k), kBlack) << k;
+    EXPECT_FALSE(Contains(image, kRed));  // 0 is not on this grid
 
-TEST_F(ChartTest, RedLineOnlyWhereZeroIsOnTheGrid) {
-    chart.SetRange(10, -10);  // 300 x 255: plot y 27, 10 px per degree, step 5
-    QImage image = chart.Compose(300, 255);
-    EXPECT_EQ(chart.GetLayout().plot.y, 27);
-    EXPECT_EQ(Px(image, 100, 127), kRed);
+    chart.SetRange(10, -10);  // 300 x 255: plot y 27, 10 px per degree, lines 50 px apart
+    image = chart.Compose(300, 255);
     EXPECT_EQ(Px(image, 36, 127), kRed);
     EXPECT_EQ(Px(image, 100, 77), kGrey);
-    EXPECT_EQ(Px(image, 100, 177), kGrey);
+    chart.SetRange(12, -8);
+    EXPECT_FALSE(Contains(chart.Compose(300, 255), kRed));
 
-    chart.SetRange(12, -8);  // lines at 12, 7, 2, -3, -8
-    image = chart.Compose(300, 255);
-    EXPECT_FALSE(Contains(image, kRed));
-}
-
-TEST_F(ChartTest, ColoursAreGivenAsColorrefAndDrawnAsArgb) {
+    // Colours go in as COLORREF and are drawn as ARGB.
     chart.SetBackgroundColor(Rgb(0x11, 0x22, 0x33));
     chart.SetGridColor(Rgb(0xFE, 0x80, 0x01));
-    EXPECT_EQ(chart.BackgroundArgb(), 0xFF112233u);
     EXPECT_EQ(chart.GetBackgroundColor(), 0x00332211u);
-    EXPECT_EQ(chart.GetGridColor(), 0x000180FEu);
-    const QImage image = chart.Compose(100, 300);
-    EXPECT_EQ(Px(image, 60, 70), 0xFF112233u);
-    EXPECT_EQ(Px(image, 35, 150), 0xFFFE8001u);
+    image = chart.Compose(300, 255);
+    EXPECT_EQ(Px(image, 100, 100), 0xFF112233u);
+    EXPECT_EQ(Px(image, 35, 100), 0xFFFE8001u);
 }
 
-TEST_F(ChartTest, InitResetsEverythingOrNothing) {
-    chart.SetRange(40, 0);
-    chart.SetSeriesCount(3);
-    chart.SetBackgroundColor(Rgb(1, 2, 3));
+TEST_F(ChartTest, InitResetsEverythingOrNothingAndDrawCopiesToTheRectangle) {
+    chart.SetRange(30, 10);  // plot (35, 35, 65, 80) in a 100 x 150 frame
     SetChartStarterForTesting([] { return false; });
     EXPECT_FALSE(chart.Init());
-    EXPECT_EQ(chart.GetUpperLimit(), 40);
-    EXPECT_EQ(chart.GetSeriesCount(), 3);
-    EXPECT_EQ(chart.GetBackgroundColor(), Rgb(1, 2, 3));
+    EXPECT_EQ(chart.GetUpperLimit(), 30);
+    QImage target(200, 200, QImage::Format_RGB32);
+    target.fill(Qt::white);
+    {
+        QPainter p(&target);
+        chart.Draw(p, QRect(10, 20, 100, 150));
+    }
+    EXPECT_EQ(Px(target, 9, 19), 0xFFFFFFFFu);
+    EXPECT_EQ(Px(target, 10, 20), kBlack);
+    EXPECT_EQ(Px(target, 110, 170), 0xFFFFFFFFu);
+    EXPECT_EQ(Px(target, 10 + 35, 20 + 80), kGrey);
     SetChartStarterForTesting(nullptr);
     EXPECT_TRUE(chart.Init());
     EXPECT_EQ(chart.GetUpperLimit(), 125);
-    EXPECT_EQ(chart.GetLowerLimit(), -55);
-    EXPECT_EQ(chart.GetSeriesCount(), 1);
-    EXPECT_EQ(chart.BackgroundArgb(), kBlack);
-    EXPECT_EQ(chart.GridArgb(), kGrey);
 }
 
 // Range 30 / 10 in 400 x 255: plot y 27, 10 px per degree; group k is drawn at x = 35 + 9k.
@@ -124,11 +108,8 @@ class CurveTest : public ChartTest {
 
 TEST_F(CurveTest, PointsAndLinesCarryTheirSampleColour) {
     chart.SetSeriesCount(2);
-    const SampleList batch0 = {Sample(1, kT0, 20.0, kColourA), Sample(2, kT0, 15.0, kColourB)};
-    const SampleList batch1 = {Sample(1, kT0 + 2, 20.0, kColourA),
-                               Sample(2, kT0 + 2, 16.0, kColourB)};
-    chart.Append(batch0);
-    chart.Append(batch1);
+    chart.Append(SampleList{Sample(1, kT0, 20.0, kColourA), Sample(2, kT0, 15.0, kColourB)});
+    chart.Append(SampleList{Sample(1, kT0 + 2, 20.0, kColourA), Sample(2, kT0 + 2, 16, kColourB)});
     const QImage image = chart.Compose(400, 255);
     // A 3 x 3 outline filled: 4 x 4 pixels, every one in the exact colour.
     for (int dy = 0; dy < 4; ++dy)
@@ -136,22 +117,19 @@ TEST_F(CurveTest, PointsAndLinesCarryTheirSampleColour) {
             EXPECT_EQ(Px(image, 35 + dx, Row(20) + dy), kColourA);
             EXPECT_EQ(Px(image, 44 + dx, Row(16) + dy), kColourB);
         }
-    // The flat line of A from (38, 130) to (44, 130), nothing above or below it.
+    // A's flat line from (38, 130) to (44, 130) and nothing beside it; none out of the last group.
     EXPECT_EQ(Px(image, 41, Row(20) + 3), kColourA);
     EXPECT_EQ(Px(image, 41, Row(20) + 4), kBlack);
-    EXPECT_EQ(Px(image, 41, Row(20) + 2), kBlack);
-    // B rises from row 180 to row 170: no row between is left out.
+    EXPECT_EQ(Px(image, 50, Row(20) + 3), kBlack);
+    // B rises from row 180 to row 170 without a gap.
     for (int row = Row(16) + 4; row < Row(15) + 3; ++row) {
         int hits = 0;
         for (int x = 38; x <= 44; ++x) hits += Px(image, x, row) == kColourB;
         EXPECT_GE(hits, 1) << row;
     }
-    // Nothing leads out of the newest group.
-    EXPECT_EQ(Px(image, 50, Row(20) + 3), kBlack);
 }
 
 TEST_F(CurveTest, DoubtfulPointsGetNoLineInAndInvalidOnesNothing) {
-    // Validity per group: 1, 2 (doubtful), 1, 0 (no reading), 1.
     const uint32_t valid[] = {1, 2, 1, 0, 1};
     for (int g = 0; g < 5; ++g)
         chart.Append(SampleList{Sample(1, kT0 + g, 22.0, kColourA, valid[g])});
@@ -159,145 +137,74 @@ TEST_F(CurveTest, DoubtfulPointsGetNoLineInAndInvalidOnesNothing) {
     const int y = Row(22);
     EXPECT_EQ(Px(image, 44, y), kColourA);      // the doubtful point is drawn
     EXPECT_EQ(Px(image, 41, y + 3), kBlack);    // but no line leads into it
-    EXPECT_EQ(Px(image, 50, y + 3), kColourA);  // a line leads out of it to a valid point
-    EXPECT_EQ(Px(image, 53, y), kColourA);
+    EXPECT_EQ(Px(image, 50, y + 3), kColourA);  // one leads out of it to a valid point
     for (int dy = 0; dy < 4; ++dy)
         for (int x = 57; x < 71; ++x)  // neither the invalid point nor lines around it
             EXPECT_EQ(Px(image, x, y + dy), kBlack) << x << "," << dy;
     EXPECT_EQ(Px(image, 71, y), kColourA);
 }
 
-TEST_F(CurveTest, TemperaturesOutsideTheRangeAreNotClippedToThePlot) {
-    chart.Append(SampleList{Sample(1, kT0, 31.0, kColourA)});  // 10 px above the plot's top
-    chart.Append(SampleList{Sample(1, kT0 + 2, 1e300, kColourA)});
-    chart.Append(SampleList{Sample(1, kT0 + 4, std::nan(""), kColourA)});
-    const QImage image = chart.Compose(400, 255);
-    EXPECT_EQ(Px(image, 35, 17), kColourA);
-    // The far point's line runs (almost) straight up off the bitmap from (38, 20).
-    EXPECT_EQ(Px(image, 38, 20), kColourA);
-    EXPECT_EQ(Px(image, 38, 0), kColourA);
-}
-
 TEST_F(CurveTest, ObservationLabelSpansTheDayOrTheViewUpToTheMarkedSample) {
+    chart.SetAutoScrollSuspended(1);  // an empty chart has nothing to mark
+    chart.SetAutoScrollSuspended(0);
     for (int g = 0; g < 5; ++g) chart.Append(SampleList{Sample(1, kT0 + 10 * g, 20, kColourA)});
     EXPECT_EQ(chart.ObservationText(),
               u"15.11.2023 01:13:20 - 15.11.2023 01:14:00" + ElapsedText(40));
-    // Suspension remembers the newest sample; later batches do not move the label's end.
-    chart.SetAutoScrollSuspended(1);
-    EXPECT_EQ(chart.GetMarkedSample().time, kT0 + 40);
+    chart.SetAutoScrollSuspended(1);  // marks the newest sample
     chart.Append(SampleList{Sample(1, kT0 + 90061, 20, kColourA)});
-    chart.SetAutoScrollSuspended(1);  // 1 -> 1 copies nothing
-    EXPECT_EQ(chart.GetMarkedSample().time, kT0 + 40);
-    chart.SetScrollX(27);  // first visible: group 3
+    chart.SetAutoScrollSuspended(1);  // 1 -> 1 marks nothing new
+    chart.SetScrollX(27);             // first visible: group 3
     EXPECT_EQ(chart.ObservationText(),
               FormatTimeC(kT0 + 30) + u" - " + FormatTimeC(kT0 + 40) + ElapsedText(40));
     chart.SetAutoScrollSuspended(0);
     EXPECT_EQ(chart.ObservationText(), FormatTimeC(kT0) + u" - " + FormatTimeC(kT0 + 90061) +
                                            u"     Время наблюдения - 01ч.01м.01сек.");
-    chart.SetScrollX(9 * 6);  // past the end: nothing drawn, no label
+    chart.SetScrollX(9 * 6);  // past the end: no label
     EXPECT_EQ(chart.ObservationText(), u"");
 }
 
-TEST_F(CurveTest, SuspendingAnEmptyChartMarksNothing) {
-    const int64_t before = chart.GetMarkedSample().time;
-    chart.SetAutoScrollSuspended(1);
-    EXPECT_EQ(chart.GetAutoScrollSuspended(), 1u);
-    EXPECT_EQ(chart.GetMarkedSample().time, before);
-}
-
-class FindTest : public CurveTest {
-  protected:
-    void SetUp() override {
-        CurveTest::SetUp();
-        chart.SetSeriesCount(2);
-        // A falls 24 -> 20 -> 16, B rises 16 -> 20 -> 24: they cross on group 1.
-        for (int g = 0; g < 3; ++g)
-            chart.Append(SampleList{Sample(1, kT0 + g, 24 - 4 * g, kColourA),
-                                    Sample(2, kT0 + g, 16 + 4 * g, kColourB)});
-        image = chart.Compose(400, 255);
-    }
-    bool Find(int x, int y, SampleRecord* found) {
+TEST_F(CurveTest, FindSampleAtMatchesColourWithinTheGroupUnderThePoint) {
+    chart.SetSeriesCount(2);
+    // A falls 24 -> 20 -> 16, B rises 16 -> 20 -> 24: they cross on group 1.
+    for (int g = 0; g < 3; ++g)
+        chart.Append(SampleList{Sample(1, kT0 + g, 24 - 4 * g, kColourA),
+                                Sample(2, kT0 + g, 16 + 4 * g, kColourB)});
+    chart.Compose(400, 255);
+    auto find = [&](int x, int y, SampleRecord* s) {
         uint32_t argb = 0;
-        return chart.PixelAt(x, y, &argb) && chart.FindSampleAt(x, y, argb, found);
-    }
-    QImage image;
-};
-
-TEST_F(FindTest, PointsGiveTheirSample) {
+        return chart.PixelAt(x, y, &argb) && chart.FindSampleAt(x, y, argb, s);
+    };
     SampleRecord s;
-    ASSERT_TRUE(Find(36, Row(24) + 1, &s));
+    ASSERT_TRUE(find(36, Row(24) + 1, &s));
     EXPECT_EQ(s.rom, 1u);
     EXPECT_EQ(s.time, kT0);
-    ASSERT_TRUE(Find(54, Row(24) + 2, &s));  // group 2, B
-    EXPECT_EQ(s.rom, 2u);
-    EXPECT_EQ(s.time, kT0 + 2);
-    // At the crossing B was drawn last: its colour is under the point, so B is found.
-    ASSERT_TRUE(Find(45, Row(20) + 1, &s));
+    ASSERT_TRUE(find(45, Row(20) + 1, &s));  // the crossing: B was drawn last and is found
     EXPECT_EQ(s.rom, 2u);
     EXPECT_EQ(s.time, kT0 + 1);
-}
-
-TEST_F(FindTest, BackgroundGridAndStrangeColoursFindNothing) {
-    SampleRecord s;
-    EXPECT_FALSE(Find(60, Row(20) - 5, &s));                        // background
-    EXPECT_FALSE(chart.FindSampleAt(45, Row(20) + 1, kBlack, &s));  // background, at a crossing
+    EXPECT_FALSE(find(60, Row(20) - 5, &s));                        // background
+    EXPECT_FALSE(chart.FindSampleAt(45, Row(20) + 1, kBlack, &s));  // background at a crossing
     EXPECT_FALSE(chart.FindSampleAt(45, Row(20) + 1, kGrey, &s));
-    EXPECT_FALSE(chart.FindSampleAt(45, Row(20) + 1, 0xFF123456, &s));
-    // Left of the first group there is no group at all (not a negative index).
-    EXPECT_FALSE(chart.FindSampleAt(0, 10, kColourA, &s));
-    EXPECT_FALSE(chart.FindSampleAt(-500, 10, kColourA, &s));
-    // Right of the data the newest group answers.
-    ASSERT_TRUE(chart.FindSampleAt(300, 10, kColourA, &s));
+    EXPECT_FALSE(chart.FindSampleAt(0, 10, kColourA, &s));   // left of the first group
+    ASSERT_TRUE(chart.FindSampleAt(300, 10, kColourA, &s));  // right of the data: newest group
     EXPECT_EQ(s.time, kT0 + 2);
-    // A half group breaks the count: no answer rather than a wrong one.
-    chart.Append(SampleList{Sample(1, kT0 + 3, 20, kColourA)});
+    chart.Append(SampleList{Sample(1, kT0 + 3, 20, kColourA)});  // a half group breaks the count
     EXPECT_FALSE(chart.FindSampleAt(36, Row(24) + 1, kColourA, &s));
 }
 
-TEST_F(ChartTest, GroupsAndScrollArithmetic) {
+TEST_F(ChartTest, OddSettingsNeitherDivideByZeroNorHang) {
     chart.SetSeriesCount(4);
-    for (int g = 0; g < 10; ++g) {
-        SampleList batch;
-        for (int k = 0; k < 4; ++k) batch.push_back(Sample(k + 1, kT0 + g, 20, kColourA));
-        chart.Append(batch);
-    }
-    EXPECT_EQ(chart.GetCount(), 40);
+    for (int g = 0; g < 10; ++g) chart.Append(SampleList(4, Sample(1, kT0 + g, 20, kColourA)));
     EXPECT_EQ(chart.GetDataWidth(), 90u);
     chart.SetScrollX(5);
     EXPECT_EQ(chart.FirstVisibleIndex(), 2);  // product first: 4 * 5 / 9
     chart.SetScrollX(-40);
     EXPECT_EQ(chart.FirstVisibleIndex(), 0);
-    chart.SetSeriesCount(0);  // a header claiming no thermometers must not divide by zero
-    EXPECT_EQ(chart.GetSeriesCount(), 1);
+    chart.SetSeriesCount(0);  // a header claiming no thermometers
     EXPECT_EQ(chart.GetDataWidth(), 360u);
-    chart.Clear();
-    EXPECT_EQ(chart.GetCount(), 0);
-    EXPECT_EQ(chart.GetDataWidth(), 0u);
-}
-
-TEST_F(ChartTest, DegenerateFramesFinish) {
-    chart.Append(SampleList{Sample(1, kT0, 20, kColourA)});
     EXPECT_EQ(chart.Compose(20, 30).size(), QSize(20, 30));
     EXPECT_TRUE(chart.Compose(0, 0).isNull());
     chart.SetRange(INT_MAX, INT_MIN);
     EXPECT_EQ(chart.Compose(300, 1000).height(), 1000);
-    chart.SetRange(-5, 5);  // upside down: no lines, no hang
-    EXPECT_EQ(chart.Compose(300, 200).width(), 300);
-}
-
-TEST_F(ChartTest, DrawCopiesTheFrameToTheRectangle) {
-    QImage target(200, 200, QImage::Format_RGB32);
-    target.fill(Qt::white);
-    chart.SetRange(30, 10);  // plot (35, 35, 65, 80)
-    {
-        QPainter p(&target);
-        chart.Draw(p, QRect(10, 20, 100, 150));
-    }
-    EXPECT_EQ(Px(target, 9, 19), 0xFFFFFFFFu);
-    EXPECT_EQ(Px(target, 10, 20), kBlack);
-    EXPECT_EQ(Px(target, 109, 169), kBlack);
-    EXPECT_EQ(Px(target, 110, 170), 0xFFFFFFFFu);
-    EXPECT_EQ(Px(target, 10 + 35, 20 + 80), kGrey);  // the outline moved with the frame
 }
 
 // An untidy day: partial groups, a thermometer that goes silent, doubtful and missing readings,
@@ -309,8 +216,7 @@ void FillUntidyDay(CChart& chart) {
     for (int g = 0; g < 400; ++g) {
         SampleList batch;
         for (int k = 0; k < 3; ++k) {
-            if (k == 2 && g > 150) continue;      // silent from here on
-            if (k == 1 && g % 37 == 5) continue;  // a pass cut short
+            if ((k == 2 && g > 150) || (k == 1 && g % 37 == 5)) continue;
             const double t = 20 + 9 * std::sin(g / 17.0 + k) + (g % 101 == 7 ? 40 : 0);
             const uint32_t valid = g % 13 == 3 ? 0 : (g % 11 == 4 ? 2 : 1);
             batch.push_back(Sample(k + 1, kT0 + 2 * g, t, colours[k], valid));
@@ -328,22 +234,20 @@ TEST(ChartCulling, VisibleGroupsAloneGiveTheSamePixels) {
     FillUntidyDay(fast);
     FillUntidyDay(plain);
     const int end = CChart::GetLeftMargin() + int(fast.GetDataWidth()) + 9;
-    for (int scroll : {0, 5, 9, 13, 400, 1337, 2500, end - 500, end - 40, end + 100}) {
+    auto same_at = [&](int scroll) {
         fast.SetScrollX(scroll);
         plain.SetScrollX(scroll);
-        EXPECT_TRUE(fast.Compose(500, 300) == plain.Compose(500, 300)) << "scroll " << scroll;
-    }
+        return fast.Compose(500, 300) == plain.Compose(500, 300);
+    };
+    for (int scroll : {0, 5, 13, 1337, end - 500, end - 40, end + 100})
+        EXPECT_TRUE(same_at(scroll)) << "scroll " << scroll;
     // After the owner reworks the list in place the next frame still matches.
     for (CChart* c : {&fast, &plain}) {
         SampleList& list = c->GetSamples();
         list.erase(list.begin() + 100, list.begin() + 700);
         for (size_t i = 0; i < list.size(); i += 5) list[i].rom = 3;
     }
-    for (int scroll : {0, 300, 900}) {
-        fast.SetScrollX(scroll);
-        plain.SetScrollX(scroll);
-        EXPECT_TRUE(fast.Compose(500, 300) == plain.Compose(500, 300)) << "scroll " << scroll;
-    }
+    for (int scroll : {0, 900}) EXPECT_TRUE(same_at(scroll)) << "reworked, scroll " << scroll;
 }
 
 }  // namespace
