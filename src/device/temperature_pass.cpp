@@ -1,4 +1,6 @@
 // The temperature pass: one broadcast conversion, then one scratchpad read per thermometer.
+#include <algorithm>
+
 #include "common/colour.h"
 #include "device/one_wire_bus.h"
 #include "device/registers.h"
@@ -39,7 +41,10 @@ int32_t COneWireBus::MeasureAll() {
 
         if (!Reset() || !MatchRom(code) || !WriteByte(kReadScratchpad)) return 0;
         for (uint8_t& byte : pad) byte = ReadByte();
-        if (Crc8(pad.data(), 8, 0) == pad[8]) {
+        // Nine zeros pass the CRC, but no sensor sends them (its byte 5 reads 0xFF): they are
+        // echoes that never came back, not a reading of 0 degrees.
+        const bool all_zero = std::all_of(pad.begin(), pad.end(), [](uint8_t b) { return b == 0; });
+        if (!all_zero && Crc8(pad.data(), 8, 0) == pad[8]) {
             record.temperature = ScratchpadCelsius(FamilyOf(code), pad);
             record.valid = 1;
         } else {

@@ -243,6 +243,16 @@ TEST_F(BusTest, TemperaturePass) {
     EXPECT_EQ(out.size(), 3u);
 }
 
+TEST_F(BusTest, AllZeroScratchpadIsNoReading) {
+    // Echoes lost on the way read as zeros, and nine zeros pass the CRC.
+    ASSERT_TRUE(Open({Rom(0x28, 1)}));
+    fake.bit_reads = {true};
+    fake.byte_reads.assign(9, 0x00);
+    EXPECT_EQ(bus.MeasureAll(), 1);
+    ASSERT_EQ(bus.PendingSamples().size(), 1u);
+    EXPECT_EQ(bus.PendingSamples()[0].valid, 0u);
+}
+
 class SwitchTest : public BusTest {
   protected:
     void SetUp() override {
