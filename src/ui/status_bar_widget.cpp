@@ -197,6 +197,7 @@ void CMPSBarWithProgressAndBMP::Refresh() {
         progress_ = new QProgressBar(pane);
         progress_->setObjectName(QStringLiteral("progress"));
         progress_->setTextVisible(false);
+        progress_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Ignored);
         pane->layout()->addWidget(progress_);
     }
     progress_->setRange(s.lower, s.upper);
