@@ -2,11 +2,13 @@
 
 #include <QComboBox>
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPainter>
 #include <QRegularExpressionValidator>
 #include <QStyledItemDelegate>
+#include <QToolTip>
 
 #include <algorithm>
 
@@ -129,6 +131,20 @@ class PropertyGrid::Delegate : public QStyledItemDelegate {
         painter->restore();
     }
 
+    // A cell whose text does not fit shows it whole as a tooltip.
+    bool helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
+                   const QModelIndex& index) override {
+        if (event->type() != QEvent::ToolTip) {
+            return QStyledItemDelegate::helpEvent(event, view, option, index);
+        }
+        const QString text = index.data(Qt::DisplayRole).toString();
+        if (!text.isEmpty() && option.fontMetrics.horizontalAdvance(text) > option.rect.width() - 7)
+            QToolTip::showText(event->globalPos(), text, view, option.rect);
+        else
+            QToolTip::hideText();
+        return true;
+    }
+
   private:
     static constexpr const char* kLoaded = "kalvoEditorLoaded";
     PropertyGrid* view_;
@@ -170,18 +186,25 @@ PropertyGrid::~PropertyGrid() = default;
 
 void PropertyGrid::ApplyColumns() {
     // Widths come from the table once per column set; later resets (rows added) keep what the
-    // user dragged. A header wider than its column in this font widens the column so that it
-    // stays readable.
+    // user dragged. They are scaled to the font, and a header still wider than its column
+    // widens it, so that cells and headers stay readable.
     const int count = model_->columnCount();
     if (count == applied_columns_) return;
     QHeaderView* header = horizontalHeader();
     const QFontMetrics metrics(header->font());
+    const double scale = ColumnScale();
     for (int c = 0; c < count; ++c) {
         const GridColumn column = Grid().Column(c);
         const int text = metrics.horizontalAdvance(ToQString(column.header)) + 12;
-        header->resizeSection(c, std::max(column.width, text));
+        header->resizeSection(c, std::max(int(column.width * scale + 0.5), text));
     }
     applied_columns_ = count;
+}
+
+double PropertyGrid::ColumnScale() const {
+    // The tables' widths are laid out for digits 6 pixels wide.
+    const int digits = fontMetrics().horizontalAdvance(QStringLiteral("0123456789"));
+    return std::max(1.0, digits / 60.0);
 }
 
 void PropertyGrid::SetListBackground(uint32_t colorref) {

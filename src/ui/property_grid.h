@@ -23,6 +23,9 @@ class PropertyGrid : public QTableView {
     void SetNotifyHandler(GridModel::NotifyHandler handler) {
         model_->SetNotifyHandler(std::move(handler));
     }
+    // Factor from the tables' pixel widths, laid out for a small dialog font, to this font's
+    // (at least 1).
+    double ColumnScale() const;
     // Colour of the area without rows (COLORREF).
     void SetListBackground(uint32_t colorref);
 

@@ -94,12 +94,14 @@ class FakeFrame : public FrameLink {
     }
     void StartCommand() override { ++starts; }
     void HideToTray() override { ++hides; }
+    void HideMainWindow() override { ++window_hides; }
     QRect MainWindowRect() const override { return rect; }
     void MoveMainWindow(const QRect& r) override { rect = r; }
 
     std::vector<Post> posts;
     int starts = 0;
     int hides = 0;
+    int window_hides = 0;
     QRect rect{10, 20, 800, 600};
 };
 

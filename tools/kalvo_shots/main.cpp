@@ -1,14 +1,26 @@
-// kalvo-shots [folder]: renders the scenario page (and the device page) offscreen to PNG files,
+// kalvo-shots [folder]: renders the device page and the scenario page offscreen to PNG files,
 // filled as during a run, for the documentation. Default folder: docs/images of the sources.
 #include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
 #include <QPixmap>
+#include <QTemporaryDir>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
+#include "common/clock.h"
+#include "common/messages.h"
+#include "common/status_bar.h"
 #include "common/text.h"
+#include "engine/view_dev.h"
 #include "scenario/dlg_sn.h"
+#include "sim/sim_api.h"
+#include "sim/sim_config.h"
+#include "sim/sim_world.h"
+#include "ui/app_event.h"
 #include "ui/frame_link.h"
 
 namespace kalvo {
@@ -16,9 +28,15 @@ namespace {
 
 class QuietFrame : public FrameLink {
   public:
-    void PostToFrame(uint32_t, uintptr_t, intptr_t) override {}
+    void PostToFrame(uint32_t message, uintptr_t, intptr_t) override {
+        if (message == WM_APP_ENGINE_READY) ready = true;
+        if (message == WM_CLOSE_REQUEST) failed = true;
+    }
+    std::atomic<bool> ready{false};
+    std::atomic<bool> failed{false};
     void StartCommand() override {}
     void HideToTray() override {}
+    void HideMainWindow() override {}
     QRect MainWindowRect() const override { return {}; }
     void MoveMainWindow(const QRect&) override {}
 };
@@ -63,6 +81,81 @@ bool ShootScenarioPage(const std::string& folder) {
     return Save(page, folder + "/scenario_page.png");
 }
 
+// Runs the event loop until `done` or the time is up.
+template <class Done>
+bool Wait(Done done, int ms) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > ms) return false;
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return true;
+}
+
+// The engine over the demo bus: named thermometers, a heater and a cooler channel, a few cycles.
+bool ShootDevicePage(const std::string& folder) {
+    ManualClock clock(1'700'000'000'000);
+    const std::unique_ptr<sim::World> world = sim::MakeWorld(sim::DefaultBusConfig(), clock);
+    sim::SetActiveWorld(world.get());
+    QTemporaryDir archive;
+    QuietFrame frame;
+    RecordingStatusBar status;
+    GridSn scenarios;
+    EngineOptions options;
+    options.archive_root = archive.path().toStdString();
+    options.ms_per_second = 10;
+    options.bus_clock = &clock;
+    bool ok = false;
+    {
+        CViewDev page(sim::Api(), &frame, nullptr, &scenarios, options);
+        page.resize(1000, 640);
+        page.show();
+        PostAppEvent(&page, WM_APP_INIT_VIEW, 0, reinterpret_cast<intptr_t>(&status));
+        if (!Wait([&] { return frame.ready || frame.failed; }, 20000) || frame.failed) {
+            std::fprintf(stderr, "the engine did not start over the demo bus\n");
+            sim::SetActiveWorld(nullptr);
+            return false;
+        }
+        Engine& engine = page.GetEngine();
+        GridKalvo& t = engine.Thermometers();
+        // The demo bus's sensors by serial number.
+        const std::pair<const char16_t*, const char16_t*> names[] = {{u"a1b2c3d", u"Комната"},
+                                                                     {u"a1b2c4e", u"Холодильник"},
+                                                                     {u"a1b2c5f", u"Инкубатор"},
+                                                                     {u"a1b2c60", u"Улица"},
+                                                                     {u"b0b0b0", u"Подвал"}};
+        for (int r = 0; r < t.RowCount(); ++r) {
+            const std::u16string serial = t.CellText(r, GridKalvo::kColSerial);
+            for (const auto& [id, name] : names)
+                if (serial.find(id) != std::u16string::npos)
+                    t.UserSetText(r, GridKalvo::kColName, name);
+            if (serial.find(u"b0b0b0") != std::u16string::npos)
+                t.UserSetNumber(r, GridKalvo::kColState, GridKalvo::kStateDisabled);
+        }
+        GridSw& s = engine.Switches();
+        if (s.RowCount() > 0) {
+            auto set = [&s](int col, std::u16string text) { s.UserSetText(0, col, text); };
+            set(GridSw::Col(0, GridSw::kColNameA), u"Обогреватель");
+            set(GridSw::Col(0, GridSw::kColLowA), u"21,5");
+            set(GridSw::Col(0, GridSw::kColHighA), u"23");
+            set(GridSw::Col(0, GridSw::kColThermometerA), u"Комната");
+            set(GridSw::Col(1, GridSw::kColNameA), u"Вентилятор");
+            set(GridSw::Col(1, GridSw::kColLowA), u"36");
+            set(GridSw::Col(1, GridSw::kColHighA), u"36,5");
+            set(GridSw::Col(1, GridSw::kColThermometerA), u"Инкубатор");
+            s.UserSetNumber(0, GridSw::Col(1, GridSw::kColTypeA), GridSw::kTypeCoolerIndex);
+        }
+        engine.StartMeasuring(true);
+        Wait([&] { return status.Marks().size() >= 12; }, 20000);
+        engine.StartMeasuring(false);
+        Wait([] { return false; }, 100);
+        ok = Save(page, folder + "/device_page.png");
+    }
+    sim::SetActiveWorld(nullptr);
+    return ok;
+}
+
 }  // namespace
 }  // namespace kalvo
 
@@ -70,6 +163,8 @@ int main(int argc, char** argv) {
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QApplication app(argc, argv);
     const std::string folder = argc > 1 ? argv[1] : std::string(KALVO_SOURCE_DIR) + "/docs/images";
-    bool ok = kalvo::ShootScenarioPage(folder);
+    const bool scenario = kalvo::ShootScenarioPage(folder);
+    const bool device = kalvo::ShootDevicePage(folder);
+    const bool ok = scenario && device;
     return ok ? 0 : 1;
 }
