@@ -208,16 +208,32 @@ ChartEdges CChart::GetPlotRect() const {
 
 bool CChart::FindSampleAt(int x, int /*y*/, uint32_t argb, SampleRecord* found) const {
     const int64_t n = int64_t(samples_.size());
-    const int64_t series = series_count_;
-    if (n == 0 || n % series != 0) return false;
+    if (n == 0) return false;
     if (argb == background_ || argb == grid_) return false;
+    const int64_t series = series_count_;
     const int64_t d = int64_t(scroll_x_) - layout_.plot.x;
     const int64_t r = (d + x) % kChartStepWidth;
     const int64_t aligned = x - r;
     const int64_t group = (aligned + d) / kChartStepWidth;
-    const int64_t index = std::min(group * series, n - series);
-    if (index < 0) return false;  // left of the first time group
-    for (int64_t k = index; k < index + series; ++k) {
+    int64_t begin, end;
+    if (n % series == 0) {
+        begin = std::min(group * series, n - series);
+        if (begin < 0) return false;  // left of the first time group
+        end = begin + series;
+    } else {
+        // A pass cut short or a thinned curve: the groups are walked as the drawing lays them
+        // out, rather than every click after the odd group finding nothing.
+        const int64_t first = FirstVisibleIndex();
+        const int64_t column = group - int64_t(scroll_x_) / kChartStepWidth;
+        if (group < 0 || column < 0 || first >= n) return false;
+        begin = first;
+        end = int64_t(GroupEnd(size_t(begin)));
+        for (int64_t c = 0; c < column && end < n; ++c) {
+            begin = end;
+            end = int64_t(GroupEnd(size_t(begin)));
+        }
+    }
+    for (int64_t k = begin; k < end; ++k) {
         if (samples_[size_t(k)].colour == argb) {
             *found = samples_[size_t(k)];
             return true;

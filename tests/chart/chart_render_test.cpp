@@ -187,8 +187,28 @@ TEST_F(CurveTest, FindSampleAtMatchesColourWithinTheGroupUnderThePoint) {
     EXPECT_FALSE(chart.FindSampleAt(0, 10, kColourA, &s));   // left of the first group
     ASSERT_TRUE(chart.FindSampleAt(300, 10, kColourA, &s));  // right of the data: newest group
     EXPECT_EQ(s.time, kT0 + 2);
-    chart.Append(SampleList{Sample(1, kT0 + 3, 20, kColourA)});  // a half group breaks the count
-    EXPECT_FALSE(chart.FindSampleAt(36, Row(24) + 1, kColourA, &s));
+}
+
+TEST_F(CurveTest, FindSampleAtWalksGroupsOfUnequalSize) {
+    // A pass cut short (B missing at group 1) must not shift or blank the later groups.
+    chart.SetSeriesCount(2);
+    chart.Append(SampleList{Sample(1, kT0, 24, kColourA), Sample(2, kT0, 16, kColourB)});
+    chart.Append(SampleList{Sample(1, kT0 + 1, 22, kColourA)});
+    for (int g = 2; g < 5; ++g)
+        chart.Append(
+            SampleList{Sample(1, kT0 + g, 20, kColourA), Sample(2, kT0 + g, 18, kColourB)});
+    chart.Compose(400, 255);
+    SampleRecord s;
+    for (int g = 0; g < 5; ++g) {
+        ASSERT_TRUE(chart.FindSampleAt(36 + 9 * g, 10, kColourA, &s)) << g;
+        EXPECT_EQ(s.time, kT0 + g);
+    }
+    EXPECT_FALSE(chart.FindSampleAt(45, 10, kColourB, &s));  // B has no reading there
+    ASSERT_TRUE(chart.FindSampleAt(54, 10, kColourB, &s));
+    EXPECT_EQ(s.time, kT0 + 2);
+    ASSERT_TRUE(chart.FindSampleAt(300, 10, kColourB, &s));  // right of the data: newest group
+    EXPECT_EQ(s.time, kT0 + 4);
+    EXPECT_FALSE(chart.FindSampleAt(0, 10, kColourA, &s));
 }
 
 TEST_F(ChartTest, OddSettingsNeitherDivideByZeroNorHang) {
