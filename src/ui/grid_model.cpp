@@ -201,8 +201,9 @@ bool GridModel::setData(const QModelIndex& index, const QVariant& value, int rol
         }
         case CellKind::kNumber: {
             if (role != Qt::EditRole) return false;
-            std::u16string text = FromQString(value.toString().trimmed());
-            if (text.empty()) text = u"0";  // an emptied number reads as 0
+            QString typed = value.toString().trimmed();
+            if (typed.isEmpty()) typed = QStringLiteral("0");  // an emptied number reads as 0
+            const std::u16string text = FromQString(typed);
             int64_t number;
             if (!ParseInteger(text, &number) || number == grid_.CellNumber(row, col)) return false;
             changed = grid_.UserSetText(row, col, text);  // refuses what does not fit 32 bits
