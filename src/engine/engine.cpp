@@ -1,5 +1,6 @@
 #include "engine/engine.h"
 
+#include <algorithm>
 #include <cmath>
 #include <system_error>
 
@@ -246,16 +247,22 @@ void Engine::OnCycle(uintptr_t wparam) {
     }
 }
 
-void Engine::WriteSamples(const SampleList& samples) {
-    WriteDayFile(samples, options_.archive_root, uint32_t(thermometers_.RowCount()),
-                 WriteDataFile(), day_file_ops_);
+bool Engine::WriteSamples(const SampleList& samples) {
+    return WriteDayFile(samples, options_.archive_root, uint32_t(thermometers_.RowCount()),
+                        WriteDataFile(), day_file_ops_);
 }
 
 void Engine::OnWriteBatch() {
-    const SampleList samples = batch_.Take();
+    SampleList samples = batch_.Take();
     // With recording off the batch is dropped.
     if (!WriteDataFile() || samples.empty()) return;
-    WriteSamples(samples);
+    // A day file held open elsewhere for a moment must not cost 100 passes: the samples go
+    // with the next batch. Without an archive nothing is ever written, so nothing is kept.
+    if (!WriteSamples(samples) && !options_.archive_root.empty()) {
+        const size_t limit = kKeptBatches * MeasurementCycle::kBatchPasses *
+                             size_t(std::max(thermometers_.RowCount(), 1));
+        batch_.Restore(std::move(samples), limit);
+    }
 }
 
 bool Engine::OnClose(uintptr_t wparam) {

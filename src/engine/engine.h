@@ -51,6 +51,8 @@ class Engine {
     static constexpr int32_t kStateRunning = 4;
     static constexpr int32_t kStopRequested = 8;
     static constexpr double kFirstDueMs = 10.0;
+    // Batches kept for another try when the day file cannot be written.
+    static constexpr size_t kKeptBatches = 10;
 
     // The host and the live view must outlive the engine. `scenarios` (the scenario page's
     // table) may be null.
@@ -135,7 +137,7 @@ class Engine {
     void ApplyPeriodAndFlags(int period, uint16_t flags);
     void ReArm();
     PeriodicTimer::Duration Scaled(double engine_ms) const;
-    void WriteSamples(const SampleList& samples);
+    bool WriteSamples(const SampleList& samples);
 
     EngineHost& host_;
     LiveView& live_;

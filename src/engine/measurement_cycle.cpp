@@ -27,6 +27,15 @@ SampleList WriteBatch::Take() {
     return out;
 }
 
+void WriteBatch::Restore(SampleList&& older, size_t limit) {
+    std::lock_guard lock(mutex_);
+    older.insert(older.end(), std::make_move_iterator(samples_.begin()),
+                 std::make_move_iterator(samples_.end()));
+    samples_ = std::move(older);
+    if (samples_.size() > limit)
+        samples_.erase(samples_.begin(), samples_.end() - std::ptrdiff_t(limit));
+}
+
 size_t WriteBatch::Size() const {
     std::lock_guard lock(mutex_);
     return samples_.size();

@@ -22,6 +22,9 @@ class WriteBatch {
     // A batch the window thread has not taken yet is kept: the new samples go after it.
     void Put(SampleList&& samples);
     SampleList Take();
+    // Puts samples that could not be written back in front of the batch, keeping at most
+    // `limit` samples (the newest).
+    void Restore(SampleList&& older, size_t limit);
     size_t Size() const;
 
   private:

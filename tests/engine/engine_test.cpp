@@ -38,7 +38,7 @@ class EngineTest : public ::testing::Test {
         codes.push_back(world.AddDs18b20(0, codes.size() + 1, sim::Thermal{celsius}, 9));
     }
     void StartUp(int ms_per_second = 2) {
-        const EngineOptions options{dir.path(), ms_per_second, &clock, nullptr, nullptr};
+        const EngineOptions options{dir.path(), ms_per_second, &clock, &day_ops, nullptr};
         engine = std::make_unique<Engine>(sim::Api(), host, live, &scenarios, options);
         host.engine = engine.get();
         engine->OnInitView(&bar);
@@ -81,6 +81,14 @@ class EngineTest : public ::testing::Test {
         return records;
     }
 
+    // Refuses the first `refusals` opens for writing, as a day file held elsewhere would.
+    struct DayOps : SHELL::FileOps {
+        int Open(const std::string& path, Access access) override {
+            if (access == Access::kWrite && refusals > 0) return --refusals, -1;
+            return FileOps::Open(path, access);
+        }
+        int refusals = 0;
+    } day_ops;
     ManualClock clock{1'000'000};
     sim::World world{clock};
     TempDir dir;
@@ -165,6 +173,7 @@ TEST_F(EngineTest, CyclesBatchesAndShutdown) {
     for (double celsius : {21.5, -3.5, 100.0}) Sensor(celsius);
     switches = {world.AddDs2413(0, 0x42)};
     StoreSettings(kFlagMask);
+    day_ops.refusals = 1;  // the first batch cannot be written at once
     StartUp();
     EXPECT_EQ(host.tray_hides + host.start_commands, 2);
     ASSERT_TRUE(Cycles(205));
@@ -182,7 +191,7 @@ TEST_F(EngineTest, CyclesBatchesAndShutdown) {
     EXPECT_EQ(host.batch_sizes.at(0), 300u);
     EXPECT_EQ(host.batch_cycles.at(0), 100) << "the hundredth pass hands over";
     EXPECT_EQ(host.batch_cycles.at(1), 200);
-    EXPECT_EQ(Day().size(), 600u);
+    EXPECT_EQ(Day().size(), 600u) << "the first batch went with the second";
     EXPECT_EQ(bar.Marks().back(), std::make_pair(3, StatusBar::kMarkNone));
 
     Close();
