@@ -5,6 +5,7 @@
 #include <QCloseEvent>
 #include <QLabel>
 #include <QSplitter>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QToolBar>
 #include <QVBoxLayout>
@@ -15,11 +16,15 @@
 #include "app/icons.h"
 #include "app/message_boxes.h"
 #include "archive/day_archive.h"
+#include "archive/tree_wnd.h"
+#include "archive/view_file.h"
 #include "chart/kalvo_view.h"
 #include "common/grid_base.h"
 #include "common/message_box.h"
 #include "common/messages.h"
 #include "common/paths.h"
+#include "device/d2xx_binding.h"
+#include "engine/view_dev.h"
 #include "scenario/dlg_sn.h"
 #include "ui/app_event.h"
 #include "ui/qt_text.h"
@@ -32,9 +37,7 @@
 namespace kalvo {
 namespace {
 
-constexpr int kNameColumn = 2;         // thermometer table: name
-constexpr int kTemperatureColumn = 3;  // thermometer table: "Температура"
-constexpr int kTreeWidth = 200;        // pixels, at start-up
+constexpr int kTreeWidth = 200;  // pixels, at start-up
 
 // The hourglass while a handler runs.
 class BusyCursor {
@@ -86,13 +89,22 @@ CMainFrame::CMainFrame(Options options) : options_(std::move(options)) {
     tree_layout->addWidget(title);
     tree_layout->addWidget(new QWidget(tree_pane_), 1);  // until the archive tree is set
 
+    // The engine records into the archive prepared here; an empty root records nothing.
+    archive_root_ = PrepareArchive(ArchiveRoot());
+    if (archive_root_.empty())
+        ShowMessageBox(u"Error", u"Невозможно создать папку приложения appdata");
+    else
+        start_day_file_ = BuildDayPaths(archive_root_).day_file;
+
     tabs_ = new QTabWidget(splitter_);
     tabs_->setObjectName(QStringLiteral("Tabs"));
-    device_page_ = new QWidget;
-    device_page_->setWindowTitle(QStringLiteral("Установки"));
     scenario_page_ = new CDlgSn(this);
     live_view_ = new CKalvoView(this);
     live_view_->setWindowTitle(QStringLiteral("Измерения"));
+    EngineOptions engine = options_.engine;
+    engine.archive_root = archive_root_;
+    device_page_ = new CViewDev(options_.driver ? *options_.driver : DriverApi(), this, live_view_,
+                                &scenario_page_->Grid(), std::move(engine));
     tabs_->addTab(device_page_, TabIcon(PageIcon::kDevice), device_page_->windowTitle());
     tabs_->addTab(scenario_page_, TabIcon(PageIcon::kScenario),
                   scenario_page_->windowTitle().isEmpty() ? QStringLiteral("Сценарий")
@@ -102,13 +114,27 @@ CMainFrame::CMainFrame(Options options) : options_(std::move(options)) {
     splitter_->addWidget(tabs_);
     splitter_->setStretchFactor(1, 1);
     setCentralWidget(splitter_);
+    // Only stored days can be closed; the three pages stay.
+    tabs_->setTabsClosable(true);
+    for (int i = 0; i < tabs_->count(); ++i) {
+        tabs_->tabBar()->setTabButton(i, QTabBar::LeftSide, nullptr);
+        tabs_->tabBar()->setTabButton(i, QTabBar::RightSide, nullptr);
+    }
+    QObject::connect(tabs_, &QTabWidget::tabCloseRequested, [this](int index) {
+        QWidget* page = tabs_->widget(index);
+        if (page && page != device_page_ && page != scenario_page_ && page != live_view_)
+            page->close();  // a stored day leaves its tab and deletes itself
+    });
     QObject::connect(tabs_, &QTabWidget::currentChanged, [this](int) { UpdateToolBar(); });
 
-    archive_root_ = PrepareArchive(ArchiveRoot());
-    if (archive_root_.empty())
-        ShowMessageBox(u"Error", u"Невозможно создать папку приложения appdata");
-    else
-        start_day_file_ = BuildDayPaths(archive_root_).day_file;
+    archive_tree_ = new CTreeWnd(this, archive_root_);
+    SetTreeWidget(archive_tree_);
+    open_day_ = [](CMainFrame& frame, const AppEvent& event) {
+        if (!frame.archive_tree_) return;
+        OpenDay(
+            *frame.archive_tree_, event.LParam(), frame.status_bar_,
+            [&frame](CViewFile* view, const QString& caption) { frame.AddDayPage(view, caption); });
+    };
 
     // Both hidden until the engine is ready.
     ShowButton(kCmdStop, false);
@@ -118,6 +144,9 @@ CMainFrame::CMainFrame(Options options) : options_(std::move(options)) {
 }
 
 CMainFrame::~CMainFrame() {
+    // The engine's threads reach the live view and post here: the device page ends them first.
+    delete device_page_;
+    device_page_ = nullptr;
     if (tray_shown_) tray_->Remove();
     tray_->SetReceiver(nullptr);
 }
@@ -157,7 +186,7 @@ void CMainFrame::ShowButton(int command, bool visible) {
 }
 
 Engine* CMainFrame::GetEngine() const {
-    return nullptr;
+    return device_page_ ? &device_page_->GetEngine() : nullptr;
 }
 
 intptr_t CMainFrame::StatusBarParam() const {
@@ -234,9 +263,16 @@ void CMainFrame::OnInitNext(intptr_t step) {
 
 void CMainFrame::OnEngineReady() {
     Engine* engine = GetEngine();
-    (void)engine;
-    ShowButton(kCmdStop, false);
-    ShowButton(kCmdStart, false);
+    if (!engine || !engine->HasWorker()) {
+        ShowButton(kCmdStop, false);
+        ShowButton(kCmdStart, false);
+    } else if (engine->IsPaused() == 1) {
+        ShowButton(kCmdStop, false);
+        ShowButton(kCmdStart, true);
+    } else if (engine->IsRunning() == 1) {
+        ShowButton(kCmdStop, true);
+        ShowButton(kCmdStart, false);
+    }
 }
 
 // ---- commands ----
@@ -278,11 +314,13 @@ void CMainFrame::StartCommand() {
     ShowButton(kCmdStop, true);
     ShowButton(kCmdStart, false);
     scenario_page_->Grid().RestartAll();
+    if (Engine* engine = GetEngine()) engine->StartMeasuring(true);
 }
 
 void CMainFrame::StopCommand() {
     ShowButton(kCmdStart, true);
     ShowButton(kCmdStop, false);
+    if (Engine* engine = GetEngine()) engine->StartMeasuring(false);
 }
 
 void CMainFrame::SetAutoScrollSuspended(int value) {
@@ -349,9 +387,9 @@ std::vector<TrayMenuItem> CMainFrame::TrayMenuFor(const GridBase* thermometers) 
     items.push_back({0, {}});
     const int rows = thermometers ? std::min(thermometers->RowCount(), kTrayMaxThermometers) : 0;
     for (int row = 0; row < rows; ++row) {
-        const std::u16string temperature = thermometers->CellText(row, kTemperatureColumn);
+        const std::u16string temperature = thermometers->CellText(row, GridKalvo::kColTemperature);
         items.push_back({kCmdTrayFirstThermometer + row,
-                         ToQString(thermometers->CellText(row, kNameColumn) + u" - " +
+                         ToQString(thermometers->CellText(row, GridKalvo::kColName) + u" - " +
                                    (temperature.empty() ? u"нет данных" : temperature))});
     }
     items.push_back({0, {}});
@@ -360,7 +398,8 @@ std::vector<TrayMenuItem> CMainFrame::TrayMenuFor(const GridBase* thermometers) 
 }
 
 std::vector<TrayMenuItem> CMainFrame::TrayMenu() const {
-    return TrayMenuFor(nullptr);
+    Engine* engine = GetEngine();
+    return TrayMenuFor(engine ? &engine->Thermometers() : nullptr);
 }
 
 void CMainFrame::OnTray(intptr_t mouse_message) {
@@ -411,6 +450,7 @@ void CMainFrame::SetTreeWidget(QWidget* tree) {
     auto* layout = static_cast<QVBoxLayout*>(tree_pane_->layout());
     const std::unique_ptr<QLayoutItem> old(layout->takeAt(1));
     if (old && old->widget()) old->widget()->deleteLater();
+    if (tree_ == archive_tree_) archive_tree_ = nullptr;
     tree_ = tree;
     if (tree_) {
         tree_->setParent(tree_pane_);
@@ -444,7 +484,10 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
 void CMainFrame::OnClose(uintptr_t wparam) {
     if (closed_) return;
     const BusyCursor busy;
-    (void)wparam;
+    Engine* engine = GetEngine();
+    // With a worker, a request only asks it to stop and hides the window; the worker's own
+    // close (wParam 1) shuts the engine down and closes.
+    if ((wparam == 0 || wparam == 1) && engine && !engine->OnClose(wparam)) return;
     CloseNow();
 }
 

@@ -12,7 +12,9 @@
 #include <vector>
 
 #include "app/tray_icon.h"
+#include "archive/archive_frame_link.h"
 #include "chart/live_view_host.h"
+#include "engine/engine.h"
 #include "ui/frame_link.h"
 
 class QAction;
@@ -26,17 +28,22 @@ class AppEvent;
 class CDlgSn;
 class CKalvoView;
 class CMPSBarWithProgressAndBMP;
-class Engine;
+class CTreeWnd;
+class CViewDev;
 class GridBase;
-struct D2xxApi;
 
-class CMainFrame : public QMainWindow, public FrameLink, public LiveViewHost {
+class CMainFrame : public QMainWindow,
+                   public FrameLink,
+                   public LiveViewHost,
+                   public ArchiveFrameLink {
   public:
     struct Options {
         // Null: the desktop's notification area. Not owned.
         TrayIcon* tray = nullptr;
         // Null: the D2XX driver library.
         const D2xxApi* driver = nullptr;
+        // The engine's seams and time scale; its archive root is the one prepared here.
+        EngineOptions engine;
         // Leave the application's event loop once the window has closed.
         bool quit_on_close = true;
     };
@@ -45,11 +52,11 @@ class CMainFrame : public QMainWindow, public FrameLink, public LiveViewHost {
     CMainFrame() : CMainFrame(Options{}) {}
     ~CMainFrame() override;
 
-    // ---- FrameLink and LiveViewHost ----
+    // ---- FrameLink, LiveViewHost and ArchiveFrameLink ----
     void PostToFrame(uint32_t message, uintptr_t wparam, intptr_t lparam) override;
     void StartCommand() override;
     void HideToTray() override;
-    void HideMainWindow();
+    void HideMainWindow() override;
     QRect MainWindowRect() const override;
     void MoveMainWindow(const QRect& rect) override;
     int GetAutoScrollSuspended() const override { return auto_scroll_suspended_; }
@@ -71,15 +78,18 @@ class CMainFrame : public QMainWindow, public FrameLink, public LiveViewHost {
     std::vector<TrayMenuItem> TrayMenu() const;
     static std::vector<TrayMenuItem> TrayMenuFor(const GridBase* thermometers);
 
-    // ---- the archive tree and stored days (filled in by the archive's windows) ----
-    // The widget that fills the "Tree" pane (the frame owns it). It takes part in the start-up
-    // chain: it gets WM_APP_INIT_VIEW and answers with WM_APP_INIT_NEXT, lParam 1.
+    // ---- the archive tree and stored days ----
+    // The archive tree in the "Tree" pane; null once another widget has taken its place.
+    CTreeWnd* ArchiveTree() const { return archive_tree_; }
+    // Replaces what fills the "Tree" pane (the frame owns it; null: an empty pane). The widget
+    // takes part in the start-up chain: it gets WM_APP_INIT_VIEW and answers with
+    // WM_APP_INIT_NEXT, lParam 1.
     void SetTreeWidget(QWidget* tree);
     QWidget* TreeWidget() const { return tree_; }
-    // WM_APP_OPEN_DAY from the tree; the handler opens the day with AddDayPage.
+    // WM_APP_OPEN_DAY from the tree. By default the day under the point opens in a new tab.
     using OpenDayHandler = std::function<void(CMainFrame& frame, const AppEvent& event)>;
     void SetOpenDayHandler(OpenDayHandler handler) { open_day_ = std::move(handler); }
-    // A stored-day page as a new active tab (the frame owns it).
+    // A stored-day page as a new active tab with a close button (the frame owns it).
     int AddDayPage(QWidget* page, const QString& title);
     // Archive root and today's day file as the start-up prepared them; the root is empty when
     // the folders could not be made.
@@ -92,7 +102,7 @@ class CMainFrame : public QMainWindow, public FrameLink, public LiveViewHost {
     QAction* Action(int command) const;
     QTabWidget* Tabs() const { return tabs_; }
     QWidget* TreePane() const { return tree_pane_; }
-    QWidget* DevicePage() const { return device_page_; }
+    CViewDev* DevicePage() const { return device_page_; }
     CDlgSn* ScenarioPage() const { return scenario_page_; }
     CKalvoView* LiveView() const { return live_view_; }
     // The device page's engine; null before the page exists.
@@ -127,10 +137,11 @@ class CMainFrame : public QMainWindow, public FrameLink, public LiveViewHost {
     TrayIcon* tray_;
 
     // Pages (children of the tab area), the tree and the status bar.
-    QWidget* device_page_ = nullptr;
+    CViewDev* device_page_ = nullptr;
     CDlgSn* scenario_page_ = nullptr;
     CKalvoView* live_view_ = nullptr;
     QWidget* tree_ = nullptr;
+    CTreeWnd* archive_tree_ = nullptr;
     CMPSBarWithProgressAndBMP* status_bar_ = nullptr;
 
     QToolBar* toolbar_ = nullptr;

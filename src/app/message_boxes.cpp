@@ -5,7 +5,8 @@
 #include <QPointer>
 #include <QThread>
 
-#include <atomic>
+#include <future>
+#include <mutex>
 #include <vector>
 
 #include "common/message_box.h"
@@ -17,7 +18,15 @@ namespace {
 // Window thread only.
 std::vector<QPointer<QMessageBox>> g_open;
 QPointer<QWidget> g_owner;
-std::atomic<bool> g_taking_events{true};
+// Whether the window thread still answers boxes. Other threads post their box while holding the
+// lock, so once StopMessageBoxes has taken it every such box is already queued.
+std::mutex g_taking_mutex;
+bool g_taking_events = true;
+
+bool TakingEvents() {
+    std::lock_guard lock(g_taking_mutex);
+    return g_taking_events;
+}
 
 BoxAnswer EscapeAnswer(BoxKind kind) {
     switch (kind) {
@@ -32,6 +41,7 @@ BoxAnswer EscapeAnswer(BoxKind kind) {
 }
 
 BoxAnswer ShowOnWindowThread(std::u16string_view caption, std::u16string_view text, BoxKind kind) {
+    if (!TakingEvents()) return EscapeAnswer(kind);
     QWidget* owner = g_owner ? g_owner.data() : QApplication::activeWindow();
     const bool error = caption.find(u"Error") != std::u16string_view::npos;
     QMessageBox box(error ? QMessageBox::Critical : QMessageBox::Information, ToQString(caption),
@@ -72,19 +82,29 @@ BoxAnswer Show(std::u16string_view caption, std::u16string_view text, BoxKind ki
     if (!app) return EscapeAnswer(kind);
     if (QThread::currentThread() == app->thread()) return ShowOnWindowThread(caption, text, kind);
     // Another thread waits for the window thread's answer, unless that thread has stopped
-    // taking events (the caller may then be what it waits for).
-    if (!g_taking_events.load()) return EscapeAnswer(kind);
-    BoxAnswer answer = EscapeAnswer(kind);
-    const std::u16string c(caption), t(text);
-    QMetaObject::invokeMethod(
-        app, [&] { answer = ShowOnWindowThread(c, t, kind); }, Qt::BlockingQueuedConnection);
-    return answer;
+    // taking events (it may be waiting for the caller).
+    std::promise<BoxAnswer> answer;
+    std::future<BoxAnswer> answered = answer.get_future();
+    {
+        std::lock_guard lock(g_taking_mutex);
+        if (!g_taking_events) return EscapeAnswer(kind);
+        QMetaObject::invokeMethod(
+            app,
+            [&answer, c = std::u16string(caption), t = std::u16string(text), kind] {
+                answer.set_value(ShowOnWindowThread(c, t, kind));
+            },
+            Qt::QueuedConnection);
+    }
+    return answered.get();
 }
 
 }  // namespace
 
 void InstallMessageBoxes() {
-    g_taking_events.store(true);
+    {
+        std::lock_guard lock(g_taking_mutex);
+        g_taking_events = true;
+    }
     SetMessageBoxHandler(Show);
 }
 
@@ -99,7 +119,13 @@ void AnswerOpenMessageBoxes() {
 }
 
 void StopMessageBoxes() {
-    g_taking_events.store(false);
+    {
+        std::lock_guard lock(g_taking_mutex);
+        g_taking_events = false;
+    }
+    // Boxes already queued by other threads are answered now, without a window.
+    if (QCoreApplication* app = QCoreApplication::instance())
+        QCoreApplication::sendPostedEvents(app, QEvent::MetaCall);
 }
 
 int OpenMessageBoxCount() {

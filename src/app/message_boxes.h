@@ -13,7 +13,8 @@ void SetMessageBoxOwner(QWidget* owner);
 // Answers every open box as its Escape key would (OK, Cancel or No), so a close request never
 // waits for a person.
 void AnswerOpenMessageBoxes();
-// Once the window thread has stopped taking events, boxes of other threads are only written.
+// The window thread stops taking events (its loop has ended): boxes of other threads, queued or
+// later, are only written and answered as Escape would.
 void StopMessageBoxes();
 // Number of boxes open right now (window thread).
 int OpenMessageBoxCount();

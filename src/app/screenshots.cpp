@@ -3,7 +3,9 @@
 // demo folder holds the simulated one), offscreen if wanted:
 //   QT_QPA_PLATFORM=offscreen build/demo/kalvo-screenshots docs/images
 #include <QAction>
+#include <QCursor>
 #include <QDir>
+#include <QStatusBar>
 #include <QTabWidget>
 #include <QTimer>
 
@@ -17,6 +19,7 @@ namespace {
 
 void Save(kalvo::CMainFrame& frame, int tab, const QString& path) {
     frame.Tabs()->setCurrentIndex(tab);
+    frame.statusBar()->clearMessage();  // no button prompt in the picture
     frame.repaint();
     if (!frame.grab().save(path)) std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
 }
@@ -27,6 +30,7 @@ int main(int argc, char** argv) {
     const QString folder = argc > 1 ? QString::fromLocal8Bit(argv[argc - 1]) : QStringLiteral(".");
     return kalvo::RunProgram(argc, argv, [folder](kalvo::CMainFrame& frame) {
         QDir().mkpath(folder);
+        QCursor::setPos(4000, 4000);  // away from the buttons
         QTimer::singleShot(4000, &frame, [&frame] {
             if (QAction* start = frame.Action(kalvo::kCmdStart); start && start->isVisible())
                 frame.OnCommand(kalvo::kCmdStart);

@@ -1,16 +1,23 @@
-// The main window without hardware: its parts, the start-up chain, the toolbar by active tab,
-// the notification area, message boxes and close requests.
+// The main window in this process over the simulated bus: its parts and the start-up chain, the
+// toolbar by active tab, start and stop, the notification area, the close protocol, message
+// boxes and close signals.
 #include <gtest/gtest.h>
 #include <signal.h>
 
 #include <QAction>
+#include <QCheckBox>
 #include <QLabel>
 #include <QMessageBox>
 #include <QSplitter>
+#include <QTabBar>
 #include <QTabWidget>
+#include <QTest>
 #include <QTimer>
 #include <QToolBar>
+#include <QTreeWidgetItem>
 
+#include <array>
+#include <atomic>
 #include <fstream>
 #include <thread>
 
@@ -19,10 +26,18 @@
 #include "app/message_boxes.h"
 #include "app/platform_signals.h"
 #include "app_test_util.h"
+#include "archive/data_file.h"
+#include "archive/day_archive.h"
+#include "archive/tree_wnd.h"
+#include "archive/view_file.h"
 #include "chart/kalvo_view.h"
+#include "common/clock.h"
 #include "common/grid_base.h"
 #include "common/messages.h"
+#include "engine/view_dev.h"
 #include "scenario/dlg_sn.h"
+#include "sim/sim_api.h"
+#include "sim/sim_world.h"
 #include "ui/app_event.h"
 #include "ui/status_bar_widget.h"
 
@@ -50,30 +65,69 @@ class RecordingWidget : public QWidget {
 
 class FrameTest : public ::testing::Test {
   protected:
-    void Open() {
-        frame = std::make_unique<CMainFrame>(CMainFrame::Options{&tray, nullptr, false});
+    FrameTest() { sim::SetActiveWorld(&world); }
+    ~FrameTest() override {
+        frame.reset();
+        sim::SetActiveWorld(nullptr);
+    }
+    // A bridge with two thermometers and a switch.
+    void Devices() {
+        const int bridge = world.AddBridge("KALVO001", "FT232R USB UART");
+        sim::Thermal warm;
+        warm.base_c = 21.5;
+        world.AddDs18b20(bridge, 0x1001, warm);
+        sim::Thermal cold;
+        cold.base_c = -3.25;
+        world.AddDs18b20(bridge, 0x1002, cold);
+        world.AddDs2413(bridge, 0x2001);
+    }
+    // ms_per_second: real milliseconds of one engine second (the period is 2 engine seconds).
+    void Open(int ms_per_second = 2) {
+        CMainFrame::Options options{&tray, &sim::Api(), {}, false};
+        options.engine.ms_per_second = ms_per_second;
+        options.engine.bus_clock = &clock;
+        frame = std::make_unique<CMainFrame>(options);
         frame->resize(800, 600);
         frame->show();
+    }
+    // Opens the window and waits until the engine has told the frame it is ready.
+    void OpenReady(int ms_per_second = 2) {
+        Open(ms_per_second);
+        ASSERT_TRUE(PumpUntil([&] { return Visible(kCmdStart) || Visible(kCmdStop); }));
     }
     bool Visible(int command) { return frame->Action(command)->isVisible(); }
     void Select(QWidget* page) {
         frame->Tabs()->setCurrentWidget(page);
         Pump();
     }
+    Engine& TheEngine() { return *frame->GetEngine(); }
+    // Passes the live view has shown (two thermometers each).
+    int LivePasses() { return frame->LiveView()->Chart().GetCount() / 2; }
+    fs::path SettingsFile() { return folder.path / "appdata" / "setting.stg"; }
+    SampleList DayRecords() {
+        SampleList records;
+        SHELL::CDataFile file;
+        file.Read(frame->StartDayFile(), records);
+        return records;
+    }
 
     TempProgramFolder folder;
+    ManualClock clock{1'000'000};
+    sim::World world{clock};
     FakeTray tray;
     std::unique_ptr<CMainFrame> frame;
 };
 
 TEST_F(FrameTest, WindowPartsAndTheStartUpChain) {
+    Devices();
     Open();
     EXPECT_EQ(frame->menuWidget(), nullptr);  // no menu bar
-    // The chain has not run yet: the window shows before anything is touched.
+    // The chain has not run yet: the window shows before the hardware is touched.
     EXPECT_NE(frame->windowTitle(), QStringLiteral("Kalvo USB"));
     EXPECT_FALSE(frame->LiveView()->HasTooltip());
+    EXPECT_EQ(TheEngine().Thermometers().RowCount(), 0);
 
-    // Buttons in order, with the prompt in the status bar and the tooltip beside them.
+    // Buttons in order, with the prompt for the status bar and the tooltip beside them.
     std::vector<int> order;
     for (QAction* a : frame->ToolBar()->actions())
         order.push_back(a->isSeparator() ? 0 : a->data().toInt());
@@ -84,10 +138,11 @@ TEST_F(FrameTest, WindowPartsAndTheStartUpChain) {
     EXPECT_EQ(frame->Action(106)->statusTip(), QStringLiteral("Measurement stop"));
     EXPECT_EQ(frame->Action(32859)->toolTip(), QStringLiteral("Данные для Exel"));
     EXPECT_EQ(frame->Action(57664)->toolTip(), QStringLiteral("About"));
-    for (QAction* a : frame->ToolBar()->actions())
+    for (QAction* a : frame->ToolBar()->actions()) {
         if (!a->isSeparator()) {
             EXPECT_FALSE(a->icon().isNull()) << a->data().toInt();
         }
+    }
     EXPECT_FALSE(Visible(106));
     EXPECT_FALSE(Visible(107));
 
@@ -99,29 +154,35 @@ TEST_F(FrameTest, WindowPartsAndTheStartUpChain) {
               QStringLiteral("Tree"));
     QTabWidget* tabs = frame->Tabs();
     ASSERT_EQ(tabs->count(), 3);
-    EXPECT_EQ(tabs->widget(0), frame->DevicePage());
-    EXPECT_EQ(tabs->widget(1), frame->ScenarioPage());
-    EXPECT_EQ(tabs->widget(2), frame->LiveView());
+    EXPECT_EQ(tabs->widget(0), static_cast<QWidget*>(frame->DevicePage()));
+    EXPECT_EQ(tabs->widget(1), static_cast<QWidget*>(frame->ScenarioPage()));
+    EXPECT_EQ(tabs->widget(2), static_cast<QWidget*>(frame->LiveView()));
     EXPECT_EQ(tabs->tabText(0), QStringLiteral("Установки"));
     EXPECT_EQ(tabs->tabText(2), QStringLiteral("Измерения"));
     for (int i = 0; i < 3; ++i) EXPECT_FALSE(tabs->tabIcon(i).isNull());
     EXPECT_EQ(frame->StatusBarWidget()->PaneText(0), u"Состояние");
 
     // Today's day file is there, empty.
-    ASSERT_FALSE(frame->ArchiveRootPath().empty());
     EXPECT_EQ(frame->ArchiveRootPath(), (folder.path / "appdata").string());
     EXPECT_EQ(fs::file_size(frame->StartDayFile()), 0u);
     EXPECT_TRUE(folder.boxes.empty());
 
-    // Posted steps: frame, (empty tree), live view, scenario page with the status bar.
-    ASSERT_TRUE(PumpUntil([&] { return frame->ScenarioPage()->GetStatusBar() != nullptr; }));
+    // Frame, (empty) tree, live view, scenario page and device page in turn; the engine
+    // ends it with the start button.
+    ASSERT_TRUE(PumpUntil([&] { return Visible(kCmdStart); }));
+    EXPECT_FALSE(Visible(kCmdStop));
     EXPECT_EQ(frame->windowTitle(), QStringLiteral("Kalvo USB"));
     EXPECT_TRUE(frame->LiveView()->HasTooltip());
     EXPECT_EQ(frame->ScenarioPage()->GetStatusBar(),
               static_cast<StatusBar*>(frame->StatusBarWidget()));
+    EXPECT_EQ(TheEngine().Thermometers().RowCount(), 2);
+    EXPECT_EQ(TheEngine().IsPaused(), 1);
+    // No settings file yet: its status text is the last word of the start-up.
+    EXPECT_EQ(frame->StatusBarWidget()->PaneText(0), u"The settings file is corrupted");
 }
 
 TEST_F(FrameTest, ATreeTakesItsPlaceInTheChain) {
+    Devices();
     Open();
     auto* tree = new RecordingWidget;
     tree->on_event = [&](const AppEvent& e) {
@@ -129,21 +190,26 @@ TEST_F(FrameTest, ATreeTakesItsPlaceInTheChain) {
     };
     frame->SetTreeWidget(tree);
     EXPECT_EQ(tree->parentWidget(), frame->TreePane());
-    ASSERT_TRUE(PumpUntil([&] { return frame->ScenarioPage()->GetStatusBar() != nullptr; }));
+    ASSERT_TRUE(PumpUntil([&] { return Visible(kCmdStart); }));
     ASSERT_EQ(tree->events.size(), 1u);
     EXPECT_EQ(tree->events[0], (std::array<int64_t, 3>{WM_APP_INIT_VIEW, 0, 0}));
-    EXPECT_TRUE(frame->LiveView()->HasTooltip());
 
-    // Steps out of range do nothing.
+    // Steps out of range do nothing; a tree that never answers stops the chain before the
+    // live view.
     frame->PostToFrame(WM_APP_INIT_NEXT, 0, 7);
     frame->PostToFrame(WM_APP_INIT_NEXT, 0, 4);
     Pump();
     EXPECT_EQ(tree->events.size(), 1u);
+    frame.reset();
+    Open();
+    frame->SetTreeWidget(new RecordingWidget);
+    Pump();
+    EXPECT_FALSE(frame->LiveView()->HasTooltip());
 }
 
 TEST_F(FrameTest, ToolBarFollowsTheActiveTab) {
-    Open();
-    Pump();
+    Devices();
+    OpenReady();
     const std::vector<int> live_buttons{32858, 32857, 32859, 32774, 32775};
     for (int c : live_buttons) EXPECT_FALSE(Visible(c)) << c;  // device page first
 
@@ -159,7 +225,7 @@ TEST_F(FrameTest, ToolBarFollowsTheActiveTab) {
     EXPECT_EQ(frame->GetAutoScrollSuspended(), 1);
     EXPECT_FALSE(Visible(32858));
     EXPECT_TRUE(Visible(32857));
-    // Away and back: the button still matches the flag.
+    // Away and back: the button shown still matches the flag.
     Select(frame->ScenarioPage());
     for (int c : live_buttons) EXPECT_FALSE(Visible(c)) << c;
     Select(frame->LiveView());
@@ -174,7 +240,7 @@ TEST_F(FrameTest, ToolBarFollowsTheActiveTab) {
     EXPECT_TRUE(Visible(32857));
     frame->SetAutoScrollSuspended(0);
 
-    // A stored day: export only; the command goes to that page.
+    // A stored day: export only, and the command goes to that page.
     auto* day = new RecordingWidget;
     frame->AddDayPage(day, QStringLiteral("day7"));
     EXPECT_EQ(frame->Tabs()->currentWidget(), day);
@@ -198,9 +264,89 @@ TEST_F(FrameTest, ToolBarFollowsTheActiveTab) {
     EXPECT_NE(folder.boxes[0].text.find(u"Kalvo USB"), std::u16string::npos);
 }
 
-TEST_F(FrameTest, NotificationAreaHidesRestoresAndListsTemperatures) {
-    Open();
-    ASSERT_TRUE(PumpUntil([&] { return frame->windowTitle() == QStringLiteral("Kalvo USB"); }));
+TEST_F(FrameTest, StoredDayOpensFromTheTreeInATabOfItsOwn) {
+    Devices();
+    SampleList day;
+    for (int pass = 0; pass < 3; ++pass) {
+        for (int i = 0; i < 2; ++i) {
+            SampleRecord r;
+            r.rom = 0x28 + (uint64_t(i + 1) << 8);
+            r.name = i ? u"Улица" : u"Комната";
+            r.temperature = 20.0 + i + pass;
+            r.time = NowSeconds() - 60 + pass * 2;
+            r.colour = i ? 0xFF0000FF : 0xFFFF0000;
+            r.valid = 1;
+            day.push_back(r);
+        }
+    }
+    ASSERT_TRUE(WriteDayFile(day, (folder.path / "appdata").string(), 2));
+    OpenReady();
+    CTreeWnd* tree = frame->ArchiveTree();
+    ASSERT_NE(tree, nullptr);
+    EXPECT_EQ(tree->parentWidget(), frame->TreePane());
+    EXPECT_EQ(tree->ArchiveRoot(), frame->ArchiveRootPath());
+    // Year, month, day: the tree fills a level when it opens.
+    QTreeWidgetItem* item = tree->invisibleRootItem();
+    for (int level = 0; level < 3; ++level) {
+        ASSERT_TRUE(PumpUntil([&] { return item->childCount() > 0; })) << level;
+        item = item->child(0);
+        tree->expandItem(item);
+    }
+    Pump();
+    const QPoint at = tree->visualItemRect(item).center();
+    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, at);
+    QTest::mouseDClick(tree->viewport(), Qt::LeftButton, {}, at);
+    ASSERT_TRUE(PumpUntil([&] { return frame->Tabs()->count() == 4; }));
+
+    auto* view = dynamic_cast<CViewFile*>(frame->Tabs()->currentWidget());
+    ASSERT_NE(view, nullptr);
+    EXPECT_EQ(view->Path(), frame->StartDayFile());
+    ASSERT_TRUE(PumpUntil([&] { return view->Chart().GetCount() == 6; }));
+    EXPECT_TRUE(Visible(kCmdExport));
+    EXPECT_FALSE(Visible(kCmdColourBackground));
+    // Only the stored day has a close button; it leaves its tab.
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(frame->Tabs()->tabBar()->tabButton(i, QTabBar::RightSide), nullptr) << i;
+    }
+    EXPECT_NE(frame->Tabs()->tabBar()->tabButton(3, QTabBar::RightSide), nullptr);
+    emit frame->Tabs()->tabCloseRequested(0);
+    emit frame->Tabs()->tabCloseRequested(3);
+    ASSERT_TRUE(PumpUntil([&] { return frame->Tabs()->count() == 3; }));
+    EXPECT_EQ(frame->Tabs()->widget(0), static_cast<QWidget*>(frame->DevicePage()));
+}
+
+TEST_F(FrameTest, StartAndStopDriveTheWorker) {
+    Devices();
+    OpenReady();
+    frame->Action(kCmdStart)->trigger();
+    EXPECT_TRUE(Visible(kCmdStop));
+    EXPECT_FALSE(Visible(kCmdStart));
+    EXPECT_EQ(TheEngine().IsRunning(), 1);
+    ASSERT_TRUE(PumpUntil([&] { return LivePasses() >= 2; }));
+    EXPECT_EQ(frame->LiveView()->Chart().GetSamples().back().valid, 1u);
+    // The temperatures reach the table, and so the notification menu.
+    const std::vector<TrayMenuItem> menu = frame->TrayMenu();
+    ASSERT_EQ(menu.size(), 6u);
+    const QString both = menu[2].text + u'|' + menu[3].text;
+    EXPECT_TRUE(both.contains(QStringLiteral(" -   21,50"))) << both.toStdString();
+    EXPECT_TRUE(both.contains(QStringLiteral(" -   -3,25"))) << both.toStdString();
+    EXPECT_EQ(menu[5].command, 32863);
+
+    frame->Action(kCmdStop)->trigger();
+    EXPECT_FALSE(Visible(kCmdStop));
+    EXPECT_TRUE(Visible(kCmdStart));
+    EXPECT_EQ(TheEngine().IsPaused(), 1);
+    // The engine's ready message shows the button that fits the worker's state.
+    frame->Action(kCmdStart)->trigger();
+    frame->PostToFrame(WM_APP_ENGINE_READY, 0, 0);
+    Pump();
+    EXPECT_TRUE(Visible(kCmdStop));
+    EXPECT_FALSE(Visible(kCmdStart));
+}
+
+TEST_F(FrameTest, NotificationAreaHidesRestoresAndEndsTheProgram) {
+    Devices();
+    OpenReady();
 
     // Without a notification area the window stays.
     tray.accept = false;
@@ -208,13 +354,13 @@ TEST_F(FrameTest, NotificationAreaHidesRestoresAndListsTemperatures) {
     EXPECT_TRUE(frame->isVisible());
     EXPECT_FALSE(frame->TrayShown());
 
+    // Minimising hides the window and shows the icon; a double click brings it back.
     tray.accept = true;
     frame->showMinimized();
     ASSERT_TRUE(PumpUntil([&] { return !frame->isVisible(); }));
     EXPECT_TRUE(frame->TrayShown());
     EXPECT_TRUE(tray.has_icon);
     EXPECT_EQ(tray.tip, QStringLiteral("Kalvo USB"));
-
     tray.Send(kTrayLeftDoubleClick);
     ASSERT_TRUE(PumpUntil([&] { return frame->isVisible(); }));
     EXPECT_FALSE(frame->isMinimized());
@@ -227,19 +373,28 @@ TEST_F(FrameTest, NotificationAreaHidesRestoresAndListsTemperatures) {
     EXPECT_EQ(tray.tip, QString(31, u'x'));
     EXPECT_FALSE(frame->isVisible());
 
-    // Right button: the menu, then "Exit program" closes.
+    // Right button: the thermometers without readings yet, and "Exit program" ends it all.
     tray.choice = [](const std::vector<TrayMenuItem>& items) { return items.back().command; };
     tray.Send(kTrayRightButtonUp);
     ASSERT_TRUE(PumpUntil([&] { return frame->Closed(); }));
     ASSERT_EQ(tray.menus.size(), 1u);
-    EXPECT_EQ(tray.menus[0].back().text, QStringLiteral("Exit program"));
+    const std::vector<TrayMenuItem>& menu = tray.menus[0];
+    ASSERT_EQ(menu.size(), 6u);
+    EXPECT_TRUE(menu[2].text.endsWith(QStringLiteral(" - нет данных")));
+    EXPECT_EQ(menu[5].text, QStringLiteral("Exit program"));
     EXPECT_FALSE(tray.shown);
+    // Any other item does nothing.
+    frame.reset();
+    OpenReady();
+    tray.choice = [](const std::vector<TrayMenuItem>& items) { return items[2].command; };
+    tray.Send(kTrayRightButtonUp);
+    Pump();
+    EXPECT_FALSE(frame->Closed());
 }
 
 TEST(TrayMenu, ListsAtMost32ThermometersThenExit) {
     GridBase grid;
-    std::vector<GridColumn> columns(6);
-    grid.SetColumns(columns);
+    grid.SetColumns(std::vector<GridColumn>(6));
     for (int i = 0; i < 40; ++i) {
         grid.AppendRow();
         grid.SetCellText(i, 2, u"T" + std::u16string(1, char16_t(u'A' + i % 26)));
@@ -263,7 +418,35 @@ TEST(TrayMenu, ListsAtMost32ThermometersThenExit) {
     EXPECT_EQ(items[3].command, 32861);
 }
 
+TEST_F(FrameTest, StoredOptionsHideTheWindowAndStartMeasuring) {
+    Devices();
+    OpenReady();
+    frame->DevicePage()->MeasureAtStartBox()->click();
+    frame->DevicePage()->HideToTrayBox()->click();
+    frame->close();
+    ASSERT_TRUE(PumpUntil([&] { return frame->Closed(); }));
+    ASSERT_TRUE(fs::exists(SettingsFile()));
+
+    frame.reset();
+    OpenReady();
+    EXPECT_TRUE(Visible(kCmdStop));
+    EXPECT_FALSE(Visible(kCmdStart));
+    EXPECT_EQ(TheEngine().IsRunning(), 1);
+    EXPECT_TRUE(frame->TrayShown());
+    EXPECT_FALSE(frame->isVisible());
+
+    // The same options without a notification area: measuring, window in sight.
+    frame->close();
+    ASSERT_TRUE(PumpUntil([&] { return frame->Closed(); }));
+    frame.reset();
+    tray.accept = false;
+    OpenReady();
+    EXPECT_EQ(TheEngine().IsRunning(), 1);
+    EXPECT_TRUE(frame->isVisible());
+}
+
 TEST_F(FrameTest, ArchiveFolderThatCannotBeMadeIsReportedAndTheWindowGoesOn) {
+    Devices();
     std::ofstream(folder.path / "appdata") << "not a folder";
     Open();
     ASSERT_EQ(folder.boxes.size(), 1u);
@@ -271,31 +454,107 @@ TEST_F(FrameTest, ArchiveFolderThatCannotBeMadeIsReportedAndTheWindowGoesOn) {
     EXPECT_EQ(folder.boxes[0].text, u"Невозможно создать папку приложения appdata");
     EXPECT_TRUE(frame->ArchiveRootPath().empty());
     EXPECT_TRUE(frame->StartDayFile().empty());
-    EXPECT_TRUE(PumpUntil([&] { return frame->LiveView()->HasTooltip(); }));
+    ASSERT_TRUE(PumpUntil([&] { return Visible(kCmdStart); }));
+    // Without an archive nothing is recorded or saved, and closing still works.
+    frame->Action(kCmdStart)->trigger();
+    ASSERT_TRUE(PumpUntil([&] { return LivePasses() >= 1; }));
+    frame->close();
+    ASSERT_TRUE(PumpUntil([&] { return frame->Closed(); }));
+    EXPECT_TRUE(fs::is_regular_file(folder.path / "appdata"));
 }
 
-TEST_F(FrameTest, CloseRequestsWithoutAWorkerCloseAtOnce) {
-    Open();
-    Pump();
-    EXPECT_TRUE(frame->close());  // the window's button is a request; with no worker it closes
-    EXPECT_TRUE(frame->Closed());
-    EXPECT_FALSE(frame->isVisible());
-    frame->OnClose(0);  // later requests change nothing
-    EXPECT_TRUE(frame->Closed());
+TEST_F(FrameTest, CloseWhileMeasuringHidesAndEndsAfterTheCycle) {
+    Devices();
+    OpenReady(20);
+    frame->Action(kCmdStart)->trigger();
+    ASSERT_TRUE(PumpUntil([&] { return LivePasses() >= 3; }));
 
-    frame.reset();
-    Open();
-    frame->PostToFrame(WM_CLOSE_REQUEST, 5, 0);
+    // The window's close button: hidden at once, closed once the worker has ended.
+    EXPECT_FALSE(frame->close());
+    EXPECT_FALSE(frame->isVisible());
+    EXPECT_FALSE(frame->Closed());
     ASSERT_TRUE(PumpUntil([&] { return frame->Closed(); }));
+    EXPECT_EQ(TheEngine().WorkerState(), Engine::kStateStopped);
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);  // the hourglass is gone again
 
-    // A session end that may be refused is refused.
+    // Settings saved, and every pass measured is in today's file, whole.
+    EXPECT_TRUE(fs::exists(SettingsFile()));
+    const SampleList records = DayRecords();
+    ASSERT_GE(records.size(), 6u);
+    EXPECT_EQ(records.size() % 2, 0u);
+    for (size_t i = 0; i < records.size(); i += 2) {
+        EXPECT_EQ(records[i].time, records[i + 1].time);
+        const auto [low, high] = std::minmax(records[i].temperature, records[i + 1].temperature);
+        EXPECT_DOUBLE_EQ(low, -3.25);
+        EXPECT_DOUBLE_EQ(high, 21.5);
+    }
+    // The live view may skip a batch when the window thread lags; the file never does.
+    EXPECT_GE(records.size(), size_t(frame->LiveView()->Chart().GetCount()));
+}
+
+TEST_F(FrameTest, CloseWhilePausedRunsTheCycleThatWasDue) {
+    Devices();
+    OpenReady(100);  // a period of 200 ms
+    frame->Action(kCmdStart)->trigger();
+    ASSERT_TRUE(PumpUntil([&] { return LivePasses() >= 2; }));
+    frame->Action(kCmdStop)->trigger();
+    // Let a period pass while paused: the timer keeps running.
+    QElapsedTimer pause;
+    pause.start();
+    PumpUntil([&] { return pause.elapsed() > 500; }, 1000);
+    const int passes = LivePasses();
+
+    frame->PostToFrame(WM_CLOSE_REQUEST, 0, 0);
+    ASSERT_TRUE(PumpUntil([&] { return frame->Closed(); }));
+    EXPECT_EQ(LivePasses(), passes + 1);
+    EXPECT_EQ(DayRecords().size(), size_t(2 * (passes + 1)));
+}
+
+TEST_F(FrameTest, CloseRequestsWithoutAWorker) {
+    // No bridge: the box, answered, and the program ends by itself.
+    Open();
+    ASSERT_TRUE(PumpUntil([&] { return frame->Closed(); }));
+    ASSERT_EQ(folder.boxes.size(), 1u);
+    EXPECT_EQ(folder.boxes[0].caption, u"Error FT232R");
+    EXPECT_EQ(folder.boxes[0].text, u"Не найдены устройства FT232R, приложение будет закрыто.");
+    EXPECT_FALSE(TheEngine().HasWorker());
+    EXPECT_FALSE(fs::exists(SettingsFile()));
+
+    // A bridge with an empty bus.
+    frame.reset();
+    world.AddBridge("KALVO001", "FT232R USB UART");
+    Open();
+    ASSERT_TRUE(PumpUntil([&] { return frame->Closed(); }));
+    EXPECT_EQ(folder.boxes.back().caption, u"Error 1-wire");
+
+    // Before the engine has a worker, any request closes at once; a session end that may be
+    // refused is refused.
     frame.reset();
     Open();
     frame->OnEndSession(true);
     EXPECT_FALSE(frame->Closed());
     frame->OnEndSession(false);
     EXPECT_TRUE(frame->Closed());
+    frame.reset();
+    Open();
+    frame->PostToFrame(WM_CLOSE_REQUEST, 5, 0);
+    ASSERT_TRUE(PumpUntil([&] { return frame->Closed(); }));
+}
+
+TEST_F(FrameTest, OnlySwitchesStayOpenAndSaveNothing) {
+    world.AddDs2413(world.AddBridge("KALVO001", "FT232R USB UART"), 0x2001);
+    Open();
+    ASSERT_TRUE(PumpUntil([&] {
+        return frame->StatusBarWidget()->PaneText(0) ==
+               u"Thermometers have not been found, the application can not be used";
+    }));
+    Pump();
+    EXPECT_FALSE(Visible(kCmdStart));
+    EXPECT_FALSE(Visible(kCmdStop));
+    EXPECT_FALSE(frame->Closed());
+    frame->close();
+    ASSERT_TRUE(PumpUntil([&] { return frame->Closed(); }));
+    EXPECT_FALSE(fs::exists(SettingsFile()));
 }
 
 TEST(CloseSignalsTest, TermAndIntReachTheWindowThread) {
