@@ -3,7 +3,9 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QGuiApplication>
 #include <QLabel>
+#include <QScreen>
 #include <QSplitter>
 #include <QTabBar>
 #include <QTabWidget>
@@ -438,10 +440,25 @@ QRect CMainFrame::MainWindowRect() const {
 
 void CMainFrame::MoveMainWindow(const QRect& rect) {
     if (rect.width() <= 0 || rect.height() <= 0) return;
+    // A rectangle stored on another screen layout must not leave the window out of reach: it
+    // is kept within the screen it touches, or the primary one.
+    QRect target = rect;
+    QScreen* screen = QGuiApplication::screenAt(rect.center());
+    if (!screen) screen = QGuiApplication::primaryScreen();
+    if (screen) {
+        const QRect area = screen->availableGeometry();
+        target.setSize(target.size().boundedTo(area.size()));
+        if (!area.contains(target)) {
+            target.moveLeft(
+                std::clamp(target.left(), area.left(), area.right() + 1 - target.width()));
+            target.moveTop(
+                std::clamp(target.top(), area.top(), area.bottom() + 1 - target.height()));
+        }
+    }
     const QSize decoration = frameGeometry().size() - size();
-    move(rect.topLeft());
-    resize(std::max(rect.width() - decoration.width(), minimumSizeHint().width()),
-           std::max(rect.height() - decoration.height(), minimumSizeHint().height()));
+    move(target.topLeft());
+    resize(std::max(target.width() - decoration.width(), minimumSizeHint().width()),
+           std::max(target.height() - decoration.height(), minimumSizeHint().height()));
 }
 
 // ---- the archive's windows ----
