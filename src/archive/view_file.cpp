@@ -170,12 +170,13 @@ bool CViewFile::OnCommand(int command_id) {
 
 void CViewFile::ChooseChartColour(int command_id) {
     QWidget* owner = QApplication::activeWindow() ? QApplication::activeWindow() : window();
-    const std::optional<uint32_t> colour = ChooseColour(owner, 0);
-    if (!colour) return;
+    const std::optional<uint32_t> chosen = ChooseColour(owner, 0);
+    if (!chosen.has_value()) return;
+    const uint32_t colour = chosen.value();  // a plain copy keeps GCC 12's -Wdangling-pointer quiet
     if (command_id == kCommandBackground)
-        chart_.SetBackgroundColor(*colour);
+        chart_.SetBackgroundColor(colour);
     else
-        chart_.SetGridColor(*colour);
+        chart_.SetGridColor(colour);
     viewport()->update();
 }
 
