@@ -123,10 +123,7 @@ int CViewFile::ChartScrollX() const {
 }
 
 std::u16string CViewFile::TooltipFor(const SampleRecord& record) {
-    std::u16string text = record.name + FormatRus(u" t= %.2f\nвремя - ", record.temperature) +
-                          FormatTimeC(record.time);
-    if (record.valid != 1) text += u"\nИзмерение недостоверное";
-    return text;
+    return SampleTooltipText(record, false);
 }
 
 bool CViewFile::HitTestRecord(QPoint at, SampleRecord* found) const {

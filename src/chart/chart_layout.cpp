@@ -101,4 +101,15 @@ bool RebuildLiveRange(const SampleList& batch, TemperatureRange* bounds) {
     return true;
 }
 
+std::u16string SampleTooltipText(const SampleRecord& sample, bool drop_first_line_feed) {
+    std::u16string name = sample.name;
+    if (drop_first_line_feed) {
+        if (const size_t lf = name.find(u'\n'); lf != std::u16string::npos) name.erase(lf, 1);
+    }
+    std::u16string text =
+        name + FormatRus(u" t= %.2f\nвремя - ", sample.temperature) + FormatTimeC(sample.time);
+    if (sample.valid != 1) text += u"\nИзмерение недостоверное";
+    return text;
+}
+
 }  // namespace kalvo

@@ -83,4 +83,8 @@ TemperatureRange DayRange(const SampleList& samples);
 // a bound, both are rebuilt from that batch alone. True when they were rebuilt.
 bool RebuildLiveRange(const SampleList& batch, TemperatureRange* bounds);
 
+// The click tooltip of a reading: name, " t= 21,25", its local time, and a note for a doubtful
+// reading. The live view drops the first line feed of the name; a stored day shows it as kept.
+std::u16string SampleTooltipText(const SampleRecord& sample, bool drop_first_line_feed);
+
 }  // namespace kalvo

@@ -25,15 +25,6 @@ std::atomic<CKalvoView*> g_instance{nullptr};
 std::mutex g_range_mutex;
 TemperatureRange g_live_range;
 
-std::u16string TooltipFor(const SampleRecord& s) {
-    std::u16string name = s.name;
-    if (const size_t lf = name.find(u'\n'); lf != std::u16string::npos) name.erase(lf, 1);
-    std::u16string text =
-        name + FormatRus(u" t= %.2f\nвремя - ", s.temperature) + FormatTimeC(s.time);
-    if (s.valid != 1) text += u"\nИзмерение недостоверное";
-    return text;
-}
-
 QString ToQString(const std::u16string& s) {
     return QString::fromUtf16(s.data(), qsizetype(s.size()));
 }
@@ -219,7 +210,7 @@ void CKalvoView::mousePressEvent(QMouseEvent* event) {
     if (!chart_.PixelAt(pos.x(), pos.y(), &argb)) return;
     SampleRecord found;
     if (!chart_.FindSampleAt(pos.x(), pos.y(), argb, &found)) return;
-    tooltip_text_ = TooltipFor(found);
+    tooltip_text_ = SampleTooltipText(found, true);
     viewport()->setToolTip(ToQString(tooltip_text_));
 }
 
