@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "device/d2xx_list.h"
 #include "serialdrv/serial_port.h"
 
 namespace kalvo::serial {
@@ -216,37 +217,13 @@ FT_STATUS SerialDriver::Read(FT_HANDLE handle, void* buffer, DWORD n, DWORD* got
 
 FT_STATUS SerialDriver::ListDevices(void* arg1, void* arg2, DWORD flags) {
     const std::vector<SerialBridge> bridges = FindBridges(sources_);
-    auto text = [flags](const SerialBridge& b) -> const std::string* {
-        if (flags & FT_OPEN_BY_SERIAL_NUMBER) return &b.serial;
-        if (flags & FT_OPEN_BY_DESCRIPTION) return &b.description;
-        return nullptr;
-    };
-    if (flags & FT_LIST_NUMBER_ONLY) {
-        if (!arg1) return kFtInvalidParameter;
-        *static_cast<DWORD*>(arg1) = DWORD(bridges.size());
-        return FT_OK;
-    }
-    if (flags & FT_LIST_BY_INDEX) {
-        const auto index = reinterpret_cast<uintptr_t>(arg1);
-        if (!arg2) return kFtInvalidParameter;
-        if (index >= bridges.size()) return FT_DEVICE_NOT_FOUND;
-        const std::string* s = text(bridges[index]);
-        if (!s) return kFtInvalidParameter;
-        CopyText(*s, static_cast<char*>(arg2));
-        return FT_OK;
-    }
-    if (flags & kFtListAll) {
-        if (!arg1) return kFtInvalidParameter;
-        auto** buffers = static_cast<char**>(arg1);
-        for (size_t i = 0; i < bridges.size(); ++i) {
-            const std::string* s = text(bridges[i]);
-            if (!s || !buffers[i]) return kFtInvalidParameter;
-            CopyText(*s, buffers[i]);
-        }
-        if (arg2) *static_cast<DWORD*>(arg2) = DWORD(bridges.size());
-        return FT_OK;
-    }
-    return kFtInvalidParameter;
+    return AnswerListDevices(arg1, arg2, flags, bridges.size(),
+                             [&](size_t i, DWORD f) -> const std::string* {
+                                 const SerialBridge& b = bridges[i];
+                                 if (f & FT_OPEN_BY_SERIAL_NUMBER) return &b.serial;
+                                 if (f & FT_OPEN_BY_DESCRIPTION) return &b.description;
+                                 return nullptr;
+                             });
 }
 
 }  // namespace kalvo::serial

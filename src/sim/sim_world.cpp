@@ -9,6 +9,8 @@
 #include <map>
 #include <numbers>
 
+#include "device/d2xx_list.h"
+
 namespace kalvo::sim {
 
 uint8_t Crc8(const uint8_t* data, size_t n) {
@@ -35,9 +37,8 @@ RomCode MakeRomCode(uint8_t family, uint64_t id48) {
 
 namespace {
 
-constexpr size_t kRxCapacity = 65536;     // the driver's receive buffer; overflow is lost
-constexpr DWORD kUsbId = 0x04036001;      // vendor 0403, product 6001
-constexpr DWORD kFtListAll = 0x20000000;  // list every device at once
+constexpr size_t kRxCapacity = 65536;  // the driver's receive buffer; overflow is lost
+constexpr DWORD kUsbId = 0x04036001;   // vendor 0403, product 6001
 constexpr double kMinC = -55.0, kMaxC = 125.0;
 
 // splitmix64: small, fast and the same everywhere.
@@ -991,37 +992,13 @@ FT_STATUS World::ListDevices(void* arg1, void* arg2, DWORD flags) {
     std::vector<const BridgeModel*> present;
     for (const auto& b : state_->bridges)
         if (!b->unplugged) present.push_back(b.get());
-    auto text = [&](const BridgeModel& b) -> const std::string* {
-        if (flags & FT_OPEN_BY_SERIAL_NUMBER) return &b.serial;
-        if (flags & FT_OPEN_BY_DESCRIPTION) return &b.description;
-        return nullptr;
-    };
-    if (flags & FT_LIST_NUMBER_ONLY) {
-        if (!arg1) return kFtInvalidParameter;
-        *static_cast<DWORD*>(arg1) = DWORD(present.size());
-        return FT_OK;
-    }
-    if (flags & FT_LIST_BY_INDEX) {
-        const auto index = reinterpret_cast<uintptr_t>(arg1);
-        if (!arg2) return kFtInvalidParameter;
-        if (index >= present.size()) return FT_DEVICE_NOT_FOUND;
-        const std::string* s = text(*present[index]);
-        if (!s) return kFtInvalidParameter;
-        std::memcpy(arg2, s->c_str(), s->size() + 1);
-        return FT_OK;
-    }
-    if (flags & kFtListAll) {  // arg1: array of buffers, arg2: count
-        if (!arg1) return kFtInvalidParameter;
-        auto** buffers = static_cast<char**>(arg1);
-        for (size_t i = 0; i < present.size(); ++i) {
-            const std::string* s = text(*present[i]);
-            if (!s || !buffers[i]) return kFtInvalidParameter;
-            std::memcpy(buffers[i], s->c_str(), s->size() + 1);
-        }
-        if (arg2) *static_cast<DWORD*>(arg2) = DWORD(present.size());
-        return FT_OK;
-    }
-    return kFtInvalidParameter;
+    return AnswerListDevices(arg1, arg2, flags, present.size(),
+                             [&](size_t i, DWORD f) -> const std::string* {
+                                 const BridgeModel& b = *present[i];
+                                 if (f & FT_OPEN_BY_SERIAL_NUMBER) return &b.serial;
+                                 if (f & FT_OPEN_BY_DESCRIPTION) return &b.description;
+                                 return nullptr;
+                             });
 }
 
 }  // namespace kalvo::sim
