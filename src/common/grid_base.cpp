@@ -1,6 +1,7 @@
 #include "common/grid_base.h"
 
 #include <algorithm>
+#include <thread>
 
 #include "common/text.h"
 
@@ -12,7 +13,7 @@ void GridBase::SetColumns(std::vector<GridColumn> columns) {
         columns_ = std::move(columns);
         rows_.clear();
     }
-    for (auto* o : Observers()) o->OnRowsReset();
+    ForEachObserver([&](GridObserver* o) { o->OnRowsReset(); });
 }
 
 int GridBase::ColumnCount() const {
@@ -38,7 +39,7 @@ int GridBase::AppendRow() {
         rows_.emplace_back(columns_.size());
         index = int(rows_.size()) - 1;
     }
-    for (auto* o : Observers()) o->OnRowsReset();
+    ForEachObserver([&](GridObserver* o) { o->OnRowsReset(); });
     return index;
 }
 
@@ -47,7 +48,7 @@ void GridBase::ClearRows() {
         std::lock_guard lock(mutex_);
         rows_.clear();
     }
-    for (auto* o : Observers()) o->OnRowsReset();
+    ForEachObserver([&](GridObserver* o) { o->OnRowsReset(); });
 }
 
 const GridBase::Cell* GridBase::CellAt(int row, int col) const {
@@ -165,34 +166,38 @@ bool GridBase::SetCellData(int row, int col, int64_t value) {
     return true;
 }
 
-void GridBase::RedrawCell(int row, int col) { NotifyChanged(row, col); }
+void GridBase::RedrawCell(int row, int col) {
+    NotifyChanged(row, col);
+}
 
-uint32_t GridBase::CellBackground(int, int) const { return 0x00FFFFFF; }
+uint32_t GridBase::CellBackground(int, int) const {
+    return 0x00FFFFFF;
+}
 
 bool GridBase::UserSetText(int row, int col, std::u16string_view text) {
     if (!SetCellText(row, col, text)) return false;
     OnUserEdit(row, col);
-    for (auto* o : Observers()) o->OnItemChanged(row, col);
+    ForEachObserver([&](GridObserver* o) { o->OnItemChanged(row, col); });
     return true;
 }
 
 bool GridBase::UserSetNumber(int row, int col, int32_t value) {
     if (!SetCellNumber(row, col, value)) return false;
     OnUserEdit(row, col);
-    for (auto* o : Observers()) o->OnItemChanged(row, col);
+    ForEachObserver([&](GridObserver* o) { o->OnItemChanged(row, col); });
     return true;
 }
 
 bool GridBase::UserSetColour(int row, int col, uint32_t colorref) {
     if (!SetCellColour(row, col, colorref)) return false;
     OnUserEdit(row, col);
-    for (auto* o : Observers()) o->OnItemChanged(row, col);
+    ForEachObserver([&](GridObserver* o) { o->OnItemChanged(row, col); });
     return true;
 }
 
 void GridBase::UserClicked(int row, int col) {
     OnUserClick(row, col);
-    for (auto* o : Observers()) o->OnCellClicked(row, col);
+    ForEachObserver([&](GridObserver* o) { o->OnCellClicked(row, col); });
 }
 
 void GridBase::AddObserver(GridObserver* observer) {
@@ -201,17 +206,40 @@ void GridBase::AddObserver(GridObserver* observer) {
 }
 
 void GridBase::RemoveObserver(GridObserver* observer) {
-    std::lock_guard lock(observers_mutex_);
+    std::unique_lock lock(observers_mutex_);
     observers_.erase(std::remove(observers_.begin(), observers_.end(), observer), observers_.end());
+    // A notification running on another thread may still be inside the observer; the caller is
+    // about to destroy it. The thread removing from inside its own notification cannot wait.
+    const auto self = std::this_thread::get_id();
+    observers_idle_.wait(lock, [&] {
+        return std::all_of(notifying_.begin(), notifying_.end(),
+                           [&](std::thread::id t) { return t == self; });
+    });
 }
 
-std::vector<GridObserver*> GridBase::Observers() const {
+void GridBase::ForEachObserver(const std::function<void(GridObserver*)>& call) const {
+    std::vector<GridObserver*> snapshot;
+    const auto self = std::this_thread::get_id();
+    {
+        std::lock_guard lock(observers_mutex_);
+        if (observers_.empty()) return;
+        snapshot = observers_;
+        notifying_.push_back(self);
+    }
+    for (GridObserver* o : snapshot) {
+        {
+            std::lock_guard lock(observers_mutex_);
+            if (std::find(observers_.begin(), observers_.end(), o) == observers_.end()) continue;
+        }
+        call(o);
+    }
     std::lock_guard lock(observers_mutex_);
-    return observers_;
+    notifying_.erase(std::find(notifying_.begin(), notifying_.end(), self));
+    observers_idle_.notify_all();
 }
 
 void GridBase::NotifyChanged(int row, int col) {
-    for (auto* o : Observers()) o->OnCellChanged(row, col);
+    ForEachObserver([&](GridObserver* o) { o->OnCellChanged(row, col); });
 }
 
 }  // namespace kalvo

@@ -1,8 +1,10 @@
 #pragma once
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace kalvo {
@@ -27,7 +29,7 @@ struct GridColumn {
 // Receives change notifications. Called without the grid's lock held, on the thread that made
 // the change.
 class GridObserver {
-public:
+  public:
     virtual ~GridObserver() = default;
     virtual void OnCellChanged(int /*row*/, int /*col*/) {}
     // kNotifyItemChanged: the user finished an edit of the cell.
@@ -39,7 +41,7 @@ public:
 
 // The thread-safe cell store behind every table.
 class GridBase {
-public:
+  public:
     GridBase() = default;
     virtual ~GridBase() = default;
     GridBase(const GridBase&) = delete;
@@ -83,9 +85,10 @@ public:
     void UserClicked(int row, int col);
 
     void AddObserver(GridObserver* observer);
+    // After it returns no other thread is inside the observer, so it may be destroyed.
     void RemoveObserver(GridObserver* observer);
 
-protected:
+  protected:
     // Called after a user edit, before observers hear of it, without the lock held; tables
     // apply their end-of-edit rules here.
     virtual void OnUserEdit(int /*row*/, int /*col*/) {}
@@ -106,10 +109,13 @@ protected:
     std::vector<GridColumn> columns_;
     std::vector<std::vector<Cell>> rows_;
 
-private:
-    std::vector<GridObserver*> Observers() const;
+  private:
+    // Calls every observer still registered, without the cell lock held.
+    void ForEachObserver(const std::function<void(GridObserver*)>& call) const;
     mutable std::mutex observers_mutex_;
+    mutable std::condition_variable observers_idle_;
     std::vector<GridObserver*> observers_;
+    mutable std::vector<std::thread::id> notifying_;  // threads inside a notification
 };
 
 }  // namespace kalvo

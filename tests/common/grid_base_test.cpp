@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <thread>
 
 #include "common/grid_base.h"
@@ -133,6 +134,49 @@ TEST(GridBase, ConcurrentWritersAndReaders) {
     }
     writer.join();
     EXPECT_EQ(bad, 0u);
+}
+
+}  // namespace
+}  // namespace kalvo
+
+namespace kalvo {
+namespace {
+
+// A view destroyed on one thread while another thread is inside its notification: removal must
+// wait for that call to end, or the observer is used after it is gone.
+TEST(GridBase, RemoveObserverWaitsForACallInProgress) {
+    struct Slow : GridObserver {
+        std::atomic<bool> inside{false}, done{false};
+        void OnCellChanged(int, int) override {
+            inside = true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            done = true;
+        }
+    } slow;
+    GridBase g;
+    g.SetColumns(Columns());
+    g.AppendRow();
+    g.AddObserver(&slow);
+    std::thread writer([&] { g.SetCellText(0, 1, u"x"); });
+    while (!slow.inside) std::this_thread::yield();
+    g.RemoveObserver(&slow);
+    EXPECT_TRUE(slow.done);
+    writer.join();
+
+    // Removing itself from inside its own notification does not wait for itself.
+    struct SelfRemoving : GridObserver {
+        GridBase* g = nullptr;
+        int calls = 0;
+        void OnCellChanged(int, int) override {
+            ++calls;
+            g->RemoveObserver(this);
+        }
+    } self;
+    self.g = &g;
+    g.AddObserver(&self);
+    g.SetCellText(0, 1, u"y");
+    g.SetCellText(0, 1, u"z");
+    EXPECT_EQ(self.calls, 1);
 }
 
 }  // namespace
