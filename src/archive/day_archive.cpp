@@ -138,6 +138,9 @@ bool WriteDayFile(const SampleList& batch, const std::string& root, uint32_t the
         file.Truncate(end);
         return finish(false);
     }
+    // A batch holds up to 100 passes; a power cut after the write must not take them along. A
+    // failed sync is not a failed write: the caller would append the batch a second time.
+    file.Sync();
     return finish(true);
 }
 

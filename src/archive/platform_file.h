@@ -32,6 +32,8 @@ class FileOps {
     // Moves to the end; gives the new position.
     virtual bool SeekEnd(int handle, uint64_t* position);
     virtual bool Truncate(int handle, uint64_t size);
+    // Asks the system to put the written data on the disk.
+    virtual bool Sync(int handle);
 
     virtual bool Exists(const std::string& path);
     virtual bool IsFolder(const std::string& path);

@@ -91,6 +91,14 @@ bool FileOps::Truncate(int handle, uint64_t size) {
     return rc == 0;
 }
 
+bool FileOps::Sync(int handle) {
+    int rc;
+    do {
+        rc = ::fdatasync(handle);
+    } while (rc != 0 && errno == EINTR);
+    return rc == 0;
+}
+
 bool FileOps::Exists(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0;

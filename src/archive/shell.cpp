@@ -43,4 +43,8 @@ bool CShell::Write(const void* data, size_t n) {
     return IsOpen() && ops_.Write(handle_, data, n);
 }
 
+bool CShell::Sync() {
+    return IsOpen() && ops_.Sync(handle_);
+}
+
 }  // namespace kalvo::SHELL

@@ -29,6 +29,7 @@ class CShell {
     // Bytes read (fewer at end of file), or -1.
     int64_t Read(void* buffer, size_t n);
     bool Write(const void* data, size_t n);
+    bool Sync();
 
   protected:
     FileOps& ops_;

@@ -140,7 +140,13 @@ class FaultyOps : public SHELL::FileOps {
     int fail_write = 0;  // the failing write call, from 1; 0 for none
     size_t partial = 0;  // bytes the failing write still puts down
     bool fail_seek = false;
+    int syncs = 0;
+    bool fail_sync = false;
 
+    bool Sync(int handle) override {
+        ++syncs;
+        return !fail_sync && FileOps::Sync(handle);
+    }
     bool Write(int handle, const void* data, size_t n) override {
         if (++writes != fail_write) return FileOps::Write(handle, data, n);
         if (partial > 0) FileOps::Write(handle, data, std::min(partial, n));
@@ -189,6 +195,15 @@ TEST_F(DayWriter, FailedWritesLeaveAReadableFile) {
     ASSERT_TRUE(WriteDayFile(Batch(100, 3, g_now + 20), root_, 3, true, count));
     EXPECT_EQ(count.writes, 1);
     EXPECT_EQ(ReadDay(day_).size(), 304u);
+    EXPECT_EQ(count.syncs, 1);  // the batch is pushed to the disk
+    EXPECT_EQ(records.syncs, 0);
+
+    // The records are written even when the disk cannot confirm them: reporting a failure would
+    // make the caller append the same batch again.
+    FaultyOps sync;
+    sync.fail_sync = true;
+    EXPECT_TRUE(WriteDayFile(Batch(1, 3, g_now + 30), root_, 3, true, sync));
+    EXPECT_EQ(ReadDay(day_).size(), 307u);
 }
 
 TEST_F(DayWriter, ZeroThermometersNeverReachTheHeader) {
