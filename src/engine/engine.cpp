@@ -113,6 +113,8 @@ void Engine::FailStartUp(std::u16string_view status, std::u16string_view text,
 void Engine::OnBridgeSearched(uintptr_t result) {
     // The search has posted its result; after the join the bus belongs to this thread.
     if (startup_.joinable()) startup_.join();
+    // The window has closed while the search was out: nothing may start behind it.
+    if (closed_) return;
     if (result == 0) {
         FailStartUp(u"Devices search FT232R failed",
                     u"Не найдены устройства FT232R, приложение будет закрыто.", u"Error FT232R");
@@ -270,7 +272,10 @@ bool Engine::OnClose(uintptr_t wparam) {
         Shutdown();
         return true;
     }
-    if (wparam != 0 || !HasWorker()) return true;
+    if (wparam != 0 || !HasWorker()) {
+        closed_ = true;
+        return true;
+    }
     // The stop request goes first, so a worker that never measured ends without a cycle; one
     // that was paused after a timer signal still runs that cycle.
     RequestStop();

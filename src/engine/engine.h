@@ -154,6 +154,7 @@ class Engine {
     uint16_t flags_ = kFlagWriteDataFile;
     int32_t engine_started_ = 0;
     bool shut_down_ = false;
+    bool closed_ = false;  // closed without a worker
     StatusBar* status_bar_ = nullptr;
 
     WriteBatch batch_;

@@ -259,6 +259,27 @@ TEST_F(EngineTest, PeriodEntryAndRecordingOff) {
     EXPECT_TRUE(std::filesystem::exists(dir.File("setting.stg")));
 }
 
+// A close taken at once while the bridge search is still out: its answer must not start the
+// engine behind the closed window, whatever the stored options ask for.
+TEST_F(EngineTest, CloseBeforeTheSearchAnswersStartsNothing) {
+    world.AddBridge("KALVO001", "FT232R USB UART");
+    Sensor(20.0);
+    switches = {world.AddDs2413(0, 0x42)};
+    StoreSettings(kFlagMask);
+    const EngineOptions options{dir.path(), 2, &clock, &day_ops, nullptr};
+    engine = std::make_unique<Engine>(sim::Api(), host, live, &scenarios, options);
+    host.engine = engine.get();
+    engine->OnInitView(&bar);
+    EXPECT_TRUE(engine->OnClose(0));
+    ASSERT_TRUE(host.Pump([&] { return host.Count(kPage, WM_APP_BRIDGE_SEARCHED) > 0; }, 5s));
+    host.Pump();
+    EXPECT_FALSE(engine->HasWorker());
+    EXPECT_EQ(host.start_commands + host.tray_hides, 0);
+    EXPECT_EQ(host.Count(kFrame, WM_APP_ENGINE_READY), 0);
+    EXPECT_TRUE(host.boxes.empty());
+    EXPECT_FALSE(world.ChannelOn(switches[0], 0));
+}
+
 // Calendar seconds that advance at every reading, so each pass has a time stamp of its own:
 // 12:00 local (UTC+3) on 1 June 2024; the run stays within the day.
 std::atomic<int64_t> g_seconds{1717232400};
