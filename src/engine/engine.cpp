@@ -213,6 +213,9 @@ void Engine::StartMeasuring(bool start) {
         int32_t expected = kStateSuspended;
         if (state_.compare_exchange_strong(expected, kStateRunning)) gate_.Open();
     } else {
+        // Once a stop is asked for, a pause would hold the worker at the gate and the close
+        // would never finish.
+        if (stop_request_.load() == kStopRequested) return;
         int32_t expected = kStateRunning;
         if (state_.compare_exchange_strong(expected, kStateSuspended)) gate_.Close();
     }

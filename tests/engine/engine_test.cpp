@@ -280,6 +280,22 @@ TEST_F(EngineTest, CloseBeforeTheSearchAnswersStartsNothing) {
     EXPECT_FALSE(world.ChannelOn(switches[0], 0));
 }
 
+// The window may come back from the notification area while the worker is finishing; a pause
+// pressed then must not hold the worker at the gate for ever.
+TEST_F(EngineTest, PauseAfterACloseRequestStillCloses) {
+    world.AddBridge("KALVO001", "FT232R USB UART");
+    Sensor(20.0);
+    StartUp(50);  // a 100 ms period: the worker mostly waits for the timer
+    host.RunStartCommand();
+    ASSERT_TRUE(Cycles(2));
+    std::this_thread::sleep_for(20ms);  // the worker is back at the timer
+    host.Post(kFrame, WM_CLOSE_REQUEST, 0, 0);
+    ASSERT_TRUE(host.Pump([&] { return host.hidden; }, 5s));
+    engine->StartMeasuring(false);
+    ASSERT_TRUE(host.Pump([&] { return host.closed; }, 5s));
+    EXPECT_EQ(Day().size(), size_t(host.Ended()));
+}
+
 // Calendar seconds that advance at every reading, so each pass has a time stamp of its own:
 // 12:00 local (UTC+3) on 1 June 2024; the run stays within the day.
 std::atomic<int64_t> g_seconds{1717232400};
