@@ -132,6 +132,8 @@ void Engine::OnBridgeSearched(uintptr_t result) {
     if (!thermometers_.Fill(bus_)) {
         ShowStatus(u"Thermometers have not been found, the application can not be used");
         live_.SetEngineReady(0);
+        // Nothing will ever control these outputs in this run; one left on by a crash stays off.
+        for (const RomCode code : bus_.Switches()) bus_.SetChannels(code, 0, 0);
         return;
     }
     switches_.Fill(bus_);

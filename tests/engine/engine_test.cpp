@@ -122,8 +122,17 @@ TEST_F(EngineTest, SilentBus) {
 }
 
 TEST_F(EngineTest, NoThermometersLeavesTheProgramOpenButIdle) {
-    world.AddDs2413(world.AddBridge("KALVO001", "FT232R USB UART"), 0x42);
+    const RomCode sw = world.AddDs2413(world.AddBridge("KALVO001", "FT232R USB UART"), 0x42);
+    {
+        RecordingStatusBar quiet;
+        COneWireBus earlier(sim::Api());
+        earlier.SetStatusBar(&quiet);
+        earlier.SetClock(clock);
+        ASSERT_TRUE(earlier.SearchBridges() && earlier.OpenBus());
+        earlier.SetChannels(sw, 1, 0);  // left on by an earlier run
+    }
     StartUp();
+    EXPECT_FALSE(world.ChannelOn(sw, 0)) << "nothing controls it in this run";
     EXPECT_EQ(bar.LastText(kPaneMain),
               u"Thermometers have not been found, the application can not be used");
     EXPECT_TRUE(host.boxes.empty());
