@@ -301,7 +301,13 @@ void Engine::Shutdown() {
     batch_.Put(std::move(bus_.PendingSamples()));
     bus_.ClearPending();
     const SampleList samples = batch_.Take();
-    if (WriteDataFile()) WriteSamples(samples);
+    // The last chance for these samples: a loss is said, not silent.
+    if (WriteDataFile() && !samples.empty() && !WriteSamples(samples) &&
+        !options_.archive_root.empty()) {
+        host_.ShowMessageBox(u"Error", FormatRus(u"The day file could not be written: %d "
+                                                 u"measurements of this run are lost",
+                                                 int(samples.size())));
+    }
 }
 
 // ---- period and options ----

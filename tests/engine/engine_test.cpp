@@ -209,6 +209,18 @@ TEST_F(EngineTest, CyclesBatchesAndShutdown) {
     EXPECT_TRUE(engine->LoadSettings()) << "saved at exit";
 }
 
+TEST_F(EngineTest, SamplesThatCannotBeWrittenAtExitAreReported) {
+    world.AddBridge("KALVO001", "FT232R USB UART");
+    Sensor(21.5);
+    StoreSettings(kFlagMask & ~uint16_t(4));  // no tray
+    StartUp();
+    ASSERT_TRUE(Cycles(3));
+    day_ops.refusals = 1000;  // the day file is held elsewhere for good
+    Close();
+    ASSERT_EQ(host.boxes.size(), 1u);
+    EXPECT_EQ(host.boxes[0].rfind(u"Error: The day file could not be written: ", 0), 0u);
+}
+
 TEST_F(EngineTest, PauseResumeAndCloseWhilePaused) {
     world.AddBridge("KALVO001", "FT232R USB UART");
     Sensor(20.0);
