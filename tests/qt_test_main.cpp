@@ -1,9 +1,10 @@
-// Entry of the page tests: fixed time zone (UTC+3), Qt offscreen, one QApplication for all.
+// Entry of every Qt test: fixed time zone (UTC+3), Qt offscreen, one QApplication for all.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <QApplication>
 
+#include <clocale>
 #include <cstdlib>
 #include <ctime>
 
@@ -18,6 +19,8 @@ int main(int argc, char** argv) {
     tzset();
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QApplication app(argc, argv);
+    std::setlocale(LC_NUMERIC, "C");
+    QApplication::setQuitOnLastWindowClosed(false);
     testing::InitGoogleMock(&argc, argv);
     return RUN_ALL_TESTS();
 }
