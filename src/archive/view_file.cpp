@@ -247,10 +247,7 @@ void CViewFile::wheelEvent(QWheelEvent* event) {
 }
 
 void CViewFile::mousePressEvent(QMouseEvent* event) {
-    // Only a plain left click: no other button and no Shift or Ctrl.
-    const bool plain_left = event->button() == Qt::LeftButton &&
-                            event->buttons() == Qt::LeftButton &&
-                            !(event->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier));
+    const bool plain_left = IsPlainLeftClick(*event);
     if (!plain_left) return;
     SampleRecord found;
     if (!HitTestRecord(event->position().toPoint(), &found)) return;

@@ -3,6 +3,7 @@
 // All calls come from the owning window's thread.
 #include <QFont>
 #include <QImage>
+#include <QMouseEvent>
 
 #include <array>
 #include <cstdint>
@@ -17,6 +18,12 @@ class QPainter;
 class QRect;
 
 namespace kalvo {
+
+// A chart click counts only as a plain left click: no other button, no Shift or Ctrl.
+inline bool IsPlainLeftClick(const QMouseEvent& event) {
+    return event.button() == Qt::LeftButton && event.buttons() == Qt::LeftButton &&
+           !(event.modifiers() & (Qt::ShiftModifier | Qt::ControlModifier));
+}
 
 // Edges of the plot in the owner's client coordinates; right and bottom lie just outside.
 struct ChartEdges {

@@ -199,10 +199,7 @@ void CKalvoView::wheelEvent(QWheelEvent* event) {
 }
 
 void CKalvoView::mousePressEvent(QMouseEvent* event) {
-    // Only a plain left click: no other button and no Shift or Ctrl.
-    const bool plain_left = event->button() == Qt::LeftButton &&
-                            event->buttons() == Qt::LeftButton &&
-                            !(event->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier));
+    const bool plain_left = IsPlainLeftClick(*event);
     if (!plain_left || !tooltip_created_) return;
     const QPoint pos = event->position().toPoint();
     if (!chart_.HitTestPlot(pos.x(), pos.y())) return;
