@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "archive/csv_export.h"
-#include "archive/data_file.h"
-#include "archive/day_archive.h"
-#include "common/text.h"
+#include "core/archive/csv_export.h"
+#include "core/archive/data_file.h"
+#include "core/archive/day_archive.h"
+#include "core/common/text.h"
 
 namespace kalvo {
 namespace {

@@ -9,8 +9,8 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "chart/chart.h"
-#include "chart/chart_layout.h"
+#include "desktop/chart/chart.h"
+#include "desktop/chart/chart_layout.h"
 
 namespace kalvo {
 namespace {

@@ -4,16 +4,16 @@
 // per exchange so the two can be told apart.
 #include <benchmark/benchmark.h>
 
-#include "common/status_bar.h"
-#include "device/one_wire_bus.h"
-#include "engine/engine_host.h"
-#include "engine/grid_kalvo.h"
-#include "engine/grid_sw.h"
-#include "engine/measurement_cycle.h"
-#include "engine/thermostat.h"
-#include "scenario/grid_sn.h"
-#include "sim/sim_api.h"
-#include "sim/sim_world.h"
+#include "core/common/status_bar.h"
+#include "core/device/one_wire_bus.h"
+#include "core/engine/engine_host.h"
+#include "core/engine/grid_kalvo.h"
+#include "core/engine/grid_sw.h"
+#include "core/engine/measurement_cycle.h"
+#include "core/engine/thermostat.h"
+#include "core/scenario/grid_sn.h"
+#include "drivers/sim/sim_api.h"
+#include "drivers/sim/sim_world.h"
 
 namespace kalvo {
 namespace {

@@ -9,9 +9,9 @@
 #include <span>
 #include <string>
 
-#include "archive/compress.h"
-#include "archive/csv_export.h"
-#include "archive/data_file.h"
+#include "core/archive/compress.h"
+#include "core/archive/csv_export.h"
+#include "core/archive/data_file.h"
 
 namespace {
 

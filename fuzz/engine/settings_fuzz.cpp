@@ -7,10 +7,10 @@
 #include <span>
 #include <vector>
 
-#include "device/rom_code.h"
-#include "engine/file_setting.h"
-#include "engine/grid_kalvo.h"
-#include "engine/grid_sw.h"
+#include "core/device/rom_code.h"
+#include "core/engine/file_setting.h"
+#include "core/engine/grid_kalvo.h"
+#include "core/engine/grid_sw.h"
 
 namespace {
 

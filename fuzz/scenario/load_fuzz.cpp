@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "scenario/grid_sn.h"
-#include "scenario/scenario_file.h"
-#include "scenario/scenario_record.h"
+#include "core/scenario/grid_sn.h"
+#include "core/scenario/scenario_file.h"
+#include "core/scenario/scenario_record.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "scenario/scenario_model.h"
+#include "core/scenario/scenario_model.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace kalvo;

@@ -8,12 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "archive/compress.h"
-#include "archive/csv_export.h"
-#include "archive/data_file.h"
-#include "archive/day_archive.h"
-#include "common/status_bar.h"
-#include "common/text.h"
+#include "core/archive/compress.h"
+#include "core/archive/csv_export.h"
+#include "core/archive/data_file.h"
+#include "core/archive/day_archive.h"
+#include "core/common/status_bar.h"
+#include "core/common/text.h"
 #include "plot_command.h"
 
 namespace kalvo {

@@ -5,12 +5,12 @@
 #include <cstring>
 #include <string>
 
-#include "common/clock.h"
-#include "common/messages.h"
-#include "common/status_bar.h"
-#include "common/text.h"
-#include "device/d2xx_binding.h"
-#include "device/one_wire_bus.h"
+#include "core/common/clock.h"
+#include "core/common/messages.h"
+#include "core/common/status_bar.h"
+#include "core/common/text.h"
+#include "core/device/d2xx_binding.h"
+#include "core/device/one_wire_bus.h"
 
 namespace kalvo {
 namespace {

@@ -11,17 +11,17 @@
 #include <cstdlib>
 #include <string>
 
-#include "common/clock.h"
-#include "common/messages.h"
-#include "common/status_bar.h"
-#include "common/text.h"
-#include "engine/view_dev.h"
-#include "scenario/dlg_sn.h"
-#include "sim/sim_api.h"
-#include "sim/sim_config.h"
-#include "sim/sim_world.h"
-#include "ui/app_event.h"
-#include "ui/frame_link.h"
+#include "core/common/clock.h"
+#include "core/common/messages.h"
+#include "core/common/status_bar.h"
+#include "core/common/text.h"
+#include "desktop/pages/dlg_sn.h"
+#include "desktop/pages/view_dev.h"
+#include "desktop/widgets/app_event.h"
+#include "desktop/widgets/frame_link.h"
+#include "drivers/sim/sim_api.h"
+#include "drivers/sim/sim_config.h"
+#include "drivers/sim/sim_world.h"
 
 namespace kalvo {
 namespace {

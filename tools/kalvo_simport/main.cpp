@@ -18,10 +18,10 @@
 #include <string>
 #include <vector>
 
-#include "common/clock.h"
-#include "serialdrv/line_speed.h"
-#include "sim/sim_config.h"
-#include "sim/sim_world.h"
+#include "core/common/clock.h"
+#include "drivers/serial/line_speed.h"
+#include "drivers/sim/sim_config.h"
+#include "drivers/sim/sim_world.h"
 
 namespace kalvo {
 namespace {

@@ -1,0 +1,56 @@
+// DS2413 PIO access and the channel operations built on it.
+#include "core/device/one_wire_bus.h"
+#include "core/device/registers.h"
+
+namespace kalvo {
+namespace {
+constexpr uint8_t kPioConfirmation = 0xAA;
+}
+
+bool COneWireBus::PioWrite(RomCode code, int a, int b, uint8_t* status) {
+    if (!Reset() || !MatchRom(code) || !WriteByte(kPioWrite)) return false;
+    const uint8_t value = PioOutputByte(a, b);
+    if (!WriteByte(value) || !WriteByte(uint8_t(~value))) return false;
+    if (ReadByte() != kPioConfirmation) return false;
+    *status = ReadByte();
+    Reset();
+    return true;
+}
+
+std::optional<uint8_t> COneWireBus::PioRead(RomCode code) {
+    if (!Reset() || !MatchRom(code) || !WriteByte(kPioRead)) return std::nullopt;
+    const uint8_t status = ReadByte();
+    if (!Reset()) return std::nullopt;
+    return status;
+}
+
+void COneWireBus::RefreshSwitch(RomCode code, uint8_t status) {
+    if (switch_table_) switch_table_->RefreshSwitchRow(code, status);
+}
+
+// A write that was not confirmed leaves the status byte at its initial value, which would read
+// as success; it is reported as a failure and the row keeps what it shows.
+int COneWireBus::SetChannels(RomCode code, int a, int b) {
+    uint8_t status = 0xFF;
+    if (!PioWrite(code, a, b, &status)) return kSwitchFailed;
+    const int result = EvaluatePioStatus(status);
+    RefreshSwitch(code, status);
+    return result;
+}
+
+int COneWireBus::SetChannel(RomCode code, int value, int channel) {
+    const std::optional<uint8_t> before = PioRead(code);
+    if (!before) return kSwitchFailed;
+    // The other channel stays on exactly when its pin is low now (inverted pin bits 4 and 6).
+    const int pin_a_low = (*before >> 4) & 1;
+    const int pin_b_low = (*before >> 6) & 1;
+    const int a = channel == 0 ? value : pin_a_low;
+    const int b = channel == 0 ? pin_b_low : value;
+    uint8_t after = 0x00;
+    if (!PioWrite(code, a, b, &after)) return kSwitchFailed;
+    const int result = EvaluatePioStatus(after);
+    if ((after >> 4) != (*before >> 4)) RefreshSwitch(code, after);
+    return result;
+}
+
+}  // namespace kalvo

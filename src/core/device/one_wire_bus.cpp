@@ -1,0 +1,141 @@
+#include "core/device/one_wire_bus.h"
+
+#include <cstring>
+
+#include "core/common/messages.h"
+#include "core/common/text.h"
+
+namespace kalvo {
+namespace {
+
+constexpr ULONG kResetBaud = 9600;
+constexpr ULONG kSlotBaud = 115200;
+constexpr uint8_t kResetPattern = 0xF0;
+
+// Driver strings come in fixed 8-bit buffers that need not be terminated.
+void CopyDriverText(const char* source, size_t source_size, char16_t* field, size_t field_size) {
+    const std::u16string wide =
+        WidenAnsi(std::string_view(source, strnlen(source, source_size - 1)));
+    const std::vector<char16_t> fixed = ToFixedField(wide, field_size);
+    std::memcpy(field, fixed.data(), field_size * sizeof(char16_t));
+}
+
+}  // namespace
+
+COneWireBus::COneWireBus(const D2xxApi& api) : link_(api) {}
+
+COneWireBus::~COneWireBus() = default;
+
+FT_HANDLE COneWireBus::SelectedHandle() const {
+    if (selected_ < 0 || size_t(selected_) >= link_.Bridges().size()) return NOT_OPEN;
+    return link_.Bridges()[size_t(selected_)].handle;
+}
+
+void COneWireBus::ShowText(int pane_id, std::u16string_view text) {
+    if (status_bar_) status_bar_->SetPaneText(pane_id, text);
+}
+
+bool COneWireBus::Reset() {
+    const FT_HANDLE handle = SelectedHandle();
+    if (handle != NOT_OPEN) link_.SetBaudRate(handle, kResetBaud);
+    std::vector<uint8_t> buffer{kResetPattern};
+    link_.Exchange(handle, buffer);
+    if (handle != NOT_OPEN) link_.SetBaudRate(handle, kSlotBaud);
+    return buffer[0] != kResetPattern;
+}
+
+bool COneWireBus::WriteByte(uint8_t value) {
+    std::vector<uint8_t> buffer(8);
+    for (int k = 0; k < 8; ++k) buffer[size_t(k)] = (value >> k) & 1 ? 0xFF : 0x00;
+    const std::vector<uint8_t> sent = buffer;
+    link_.Exchange(SelectedHandle(), buffer);
+    return buffer == sent;
+}
+
+uint8_t COneWireBus::ReadByte() {
+    std::vector<uint8_t> buffer(8, 0xFF);
+    link_.Exchange(SelectedHandle(), buffer);
+    uint8_t value = 0;
+    for (int k = 0; k < 8; ++k)
+        if (buffer[size_t(k)] == 0xFF) value |= uint8_t(1u << k);
+    return value;
+}
+
+void COneWireBus::ReadTwoBits(bool& first, bool& second) {
+    first = WriteSlot(0xFF) == 0xFF;
+    second = WriteSlot(0xFF) == 0xFF;
+}
+
+uint8_t COneWireBus::WriteSlot(uint8_t pattern) {
+    std::vector<uint8_t> buffer{pattern};
+    link_.Exchange(SelectedHandle(), buffer);
+    return buffer[0];
+}
+
+bool COneWireBus::MatchRom(RomCode code) {
+    if (!WriteByte(kMatchRom)) return false;
+    for (int i = 0; i < 8; ++i)
+        if (!WriteByte(RomByte(code, i))) return false;
+    return true;
+}
+
+bool COneWireBus::SearchBridges() {
+    const D2xxApi& api = link_.Api();
+    DWORD count = 0;
+    if (api.ListDevices(&count, nullptr, FT_LIST_NUMBER_ONLY) != FT_OK || count == 0) {
+        ShowText(kPaneMain, u"Device search FT232R failed");
+        return false;
+    }
+    if (status_bar_) {
+        status_bar_->CreateProgress(kPaneIndexProgress, 0, 5, 1);
+        status_bar_->SetProgressPos(0);
+        status_bar_->StepProgress();
+    }
+    ShowText(kPaneMain, u"Searching device FT232R");
+    auto step = [this] {
+        if (status_bar_) status_bar_->StepProgress();
+    };
+
+    for (DWORD i = 0; i < count; ++i) {
+        FT_HANDLE handle = NOT_OPEN;
+        if (api.Open(int(i), &handle) != FT_OK) continue;
+        ULONG type = 0;
+        DWORD id = 0;
+        char serial[16] = {};
+        char description[64] = {};
+        const bool is_232r =
+            api.GetDeviceInfo(handle, &type, &id, serial, description, nullptr) == FT_OK &&
+            type == FT_DEVICE_232R;
+        api.Close(handle);
+        if (!is_232r) continue;
+
+        void* const index = reinterpret_cast<void*>(uintptr_t(i));
+        FtDevice record;
+        std::memset(description, 0, sizeof description);
+        if (api.ListDevices(index, description, FT_LIST_BY_INDEX | FT_OPEN_BY_DESCRIPTION) != FT_OK)
+            continue;
+        step();
+        std::memset(serial, 0, sizeof serial);
+        if (api.ListDevices(index, serial, FT_LIST_BY_INDEX | FT_OPEN_BY_SERIAL_NUMBER) != FT_OK)
+            continue;
+        step();
+        CopyDriverText(description, sizeof description, record.description, 64);
+        CopyDriverText(serial, sizeof serial, record.serial, 16);
+        record.flags = 0;
+        record.handle = NOT_OPEN;
+        record.type = FT_DEVICE_232R;
+        record.driver_index = int(i);
+        link_.Bridges().push_back(record);
+        step();
+    }
+    if (status_bar_) status_bar_->RemoveProgress();
+
+    if (!link_.Bridges().empty()) {
+        ShowText(kPaneMain, u"Device search FT232R completed successfully");
+        return true;
+    }
+    ShowText(kPaneMain, u"Device search FT232R failed");
+    return false;
+}
+
+}  // namespace kalvo

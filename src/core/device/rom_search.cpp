@@ -1,0 +1,126 @@
+// SEARCH ROM and the bus inventory.
+#include <algorithm>
+#include <set>
+
+#include "core/common/messages.h"
+#include "core/common/text.h"
+#include "core/device/one_wire_bus.h"
+
+namespace kalvo {
+namespace {
+
+bool BitAt(const std::array<uint8_t, 8>& rom, int position) {
+    const int index = position - 1;
+    return (rom[size_t(index / 8)] >> (index % 8)) & 1;
+}
+
+void SetBitAt(std::array<uint8_t, 8>& rom, int position, bool value) {
+    const int index = position - 1;
+    const uint8_t mask = uint8_t(1u << (index % 8));
+    if (value)
+        rom[size_t(index / 8)] |= mask;
+    else
+        rom[size_t(index / 8)] &= uint8_t(~mask);
+}
+
+}  // namespace
+
+uint8_t COneWireBus::SearchStep(std::array<uint8_t, 8>& rom, uint8_t last_discrepancy,
+                                bool* error) {
+    if (!Reset() || !WriteByte(kSearchRom)) {
+        *error = true;
+        return 1;
+    }
+    uint8_t last_zero = 0;
+    for (int p = 1; p <= 64; ++p) {
+        bool id_bit = false, complement = false;
+        ReadTwoBits(id_bit, complement);
+        if (id_bit && complement) return kSearchNoAnswer;
+        bool direction;
+        if (id_bit != complement) {
+            direction = id_bit;
+        } else if (p == last_discrepancy) {
+            direction = true;
+        } else if (p > last_discrepancy) {
+            direction = false;
+            last_zero = uint8_t(p);
+        } else {
+            direction = BitAt(rom, p);
+            if (!direction) last_zero = uint8_t(p);
+        }
+        SetBitAt(rom, p, direction);
+        WriteSlot(direction ? 0xFF : 0x00);
+    }
+    return last_zero;
+}
+
+bool COneWireBus::SearchBus() {
+    std::array<uint8_t, 8> rom{};
+    uint8_t last_discrepancy = 0;
+    bool error = false;
+    thermometers_.clear();
+    switches_.clear();
+    if (!status_bar_) return false;
+
+    status_bar_->CreateProgress(kPaneIndexProgress, 0, 16, 1);
+    status_bar_->SetProgressPos(0);
+    ShowText(kPaneMain, u"Search devices 1Wire");
+
+    // A consistent bus never yields the same code twice in one inventory; a bus that does would
+    // keep the search going round forever.
+    std::set<RomCode> seen;
+    do {
+        if (status_bar_->ProgressPos() >= 16) status_bar_->SetProgressPos(0);
+        status_bar_->StepProgress();
+        last_discrepancy = SearchStep(rom, last_discrepancy, &error);
+        const RomCode code = RomFromBytes(rom);
+        if (error || last_discrepancy == kSearchNoAnswer || !seen.insert(code).second) {
+            status_bar_->RemoveProgress();
+            return false;
+        }
+        // A code whose CRC does not check was misread; it names no device.
+        if (!RomCrcValid(code)) continue;
+        const uint8_t family = FamilyOf(code);
+        if (family == kFamilyDs1820 || family == kFamilyDs18b20) {
+            thermometers_.push_back(code);
+        } else if (family == kFamilyDs2413) {
+            switches_.push_back(code);
+        } else {
+            continue;
+        }
+        ShowText(kPaneDevice, u"Found " + std::u16string(FamilyName(family)));
+    } while (last_discrepancy != 0);
+    status_bar_->RemoveProgress();
+
+    if (thermometers_.empty() && switches_.empty()) return false;
+    std::sort(thermometers_.begin(), thermometers_.end());
+    std::sort(switches_.begin(), switches_.end());
+    const size_t total = thermometers_.size() + switches_.size();
+    ShowText(kPaneDevice, u"Found " + ToU16(int64_t(total)) + u" devices");
+    return true;
+}
+
+bool COneWireBus::OpenBus() {
+    auto& bridges = link_.Bridges();
+    if (bridges.empty()) return false;
+    int chosen = -1;
+    FT_HANDLE handle = NOT_OPEN;
+    for (size_t i = 0; i < bridges.size(); ++i) {
+        if (bridges[i].flags == 1) continue;
+        handle = link_.OpenByIndex(int(i));
+        if (handle != NOT_OPEN) {
+            chosen = int(i);
+            break;
+        }
+    }
+    if (chosen < 0) return false;
+    selected_ = chosen;
+    if (!SearchBus()) {
+        link_.CloseBridge(handle);
+        selected_ = -1;
+        return false;
+    }
+    return true;
+}
+
+}  // namespace kalvo

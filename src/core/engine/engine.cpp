@@ -1,0 +1,368 @@
+#include "core/engine/engine.h"
+
+#include <algorithm>
+#include <cmath>
+#include <system_error>
+
+#include "core/archive/day_archive.h"
+#include "core/common/messages.h"
+#include "core/common/text.h"
+#include "core/engine/platform_thread.h"
+
+namespace kalvo {
+namespace {
+
+constexpr int kPaneCycleBegun = 3;
+constexpr int kPaneCycleEnded = 4;
+constexpr intptr_t kInitStepLast = 4;
+
+}  // namespace
+
+// The settings file's view of the engine, the live view and the main window.
+class Engine::Peer : public SettingsPeer {
+  public:
+    explicit Peer(Engine& engine) : engine_(engine) {}
+    uint32_t BackgroundColour() const override { return engine_.live_.GetBackgroundColor(); }
+    void SetBackgroundColour(uint32_t c) override { engine_.live_.SetBackgroundColor(c); }
+    uint32_t GridColour() const override { return engine_.live_.GetGridColor(); }
+    void SetGridColour(uint32_t c) override { engine_.live_.SetGridColor(c); }
+    int Period() const override { return engine_.Period(); }
+    uint16_t Flags() const override { return engine_.Flags(); }
+    void ApplyPeriodAndFlags(int period, uint16_t flags) override {
+        engine_.ApplyPeriodAndFlags(period, flags);
+    }
+    WindowRect MainWindowRect() const override { return engine_.host_.MainWindowRect(); }
+    void MoveMainWindow(const WindowRect& rect) override { engine_.host_.MoveMainWindow(rect); }
+
+  private:
+    Engine& engine_;
+};
+
+void Engine::Gate::Open() {
+    {
+        std::lock_guard lock(mutex_);
+        open_ = true;
+    }
+    opened_.notify_all();
+}
+
+void Engine::Gate::Close() {
+    std::lock_guard lock(mutex_);
+    open_ = false;
+}
+
+bool Engine::Gate::Pass() {
+    std::unique_lock lock(mutex_);
+    if (open_) return false;
+    opened_.wait(lock, [this] { return open_; });
+    return true;
+}
+
+Engine::Engine(const D2xxApi& api, EngineHost& host, LiveView& live, GridSn* scenarios,
+               EngineOptions options)
+    : host_(host),
+      live_(live),
+      scenarios_(scenarios),
+      options_(std::move(options)),
+      day_file_ops_(options_.day_file_ops ? *options_.day_file_ops : SHELL::DefaultFileOps()),
+      setting_ops_(options_.setting_ops ? *options_.setting_ops : SHELL::DefaultSettingFileOps()),
+      bus_(api),
+      outputs_(bus_),
+      thermostat_(thermometers_, switches_, scenarios_, outputs_),
+      cycle_(bus_, thermometers_, thermostat_, live_, host_, batch_),
+      peer_(std::make_unique<Peer>(*this)) {
+    if (options_.ms_per_second <= 0) options_.ms_per_second = 1000;
+    bus_.SetThermometerTable(&thermometers_);
+    bus_.SetSwitchTable(&switches_);
+    if (options_.bus_clock) bus_.SetClock(*options_.bus_clock);
+}
+
+Engine::~Engine() {
+    StopWorker();
+    if (startup_.joinable()) startup_.join();
+}
+
+// ---- start-up ----
+
+void Engine::ShowStatus(std::u16string_view text) {
+    if (status_bar_) status_bar_->SetPaneText(kPaneMain, text);
+}
+
+void Engine::OnInitView(StatusBar* status_bar) {
+    status_bar_ = status_bar;
+    bus_.SetStatusBar(status_bar);
+    if (startup_.joinable()) startup_.join();
+    try {
+        startup_ = std::thread([this] {
+            const bool found = bus_.SearchBridges();
+            host_.Post(PostTarget::kPage, WM_APP_BRIDGE_SEARCHED, found ? 1 : 0, 0);
+        });
+    } catch (const std::system_error&) {
+        host_.Post(PostTarget::kPage, WM_APP_BRIDGE_SEARCHED, 0, 0);
+    }
+    host_.Post(PostTarget::kFrame, WM_APP_INIT_NEXT, 0, kInitStepLast);
+}
+
+void Engine::FailStartUp(std::u16string_view status, std::u16string_view text,
+                         std::u16string_view caption) {
+    ShowStatus(status);
+    host_.ShowMessageBox(caption, text);
+    host_.Post(PostTarget::kFrame, WM_CLOSE_REQUEST, 0, 0);
+}
+
+void Engine::OnBridgeSearched(uintptr_t result) {
+    // The search has posted its result; after the join the bus belongs to this thread.
+    if (startup_.joinable()) startup_.join();
+    // The window has closed while the search was out: nothing may start behind it.
+    if (closed_) return;
+    if (result == 0) {
+        FailStartUp(u"Devices search FT232R failed",
+                    u"Не найдены устройства FT232R, приложение будет закрыто.", u"Error FT232R");
+        return;
+    }
+    if (result != 1 || !bus_.OpenBus()) {
+        FailStartUp(u"Devices search 1Wire failed",
+                    u"Не найдены устройства на шине 1-wire, приложение будет закрыто.",
+                    u"Error 1-wire");
+        return;
+    }
+    CreateWorker(period_.load() * 1000);
+    ShowStatus(u"Devices search 1Wire completed successfully");
+
+    if (!thermometers_.Fill(bus_)) {
+        ShowStatus(u"Thermometers have not been found, the application can not be used");
+        live_.SetEngineReady(0);
+        // Nothing will ever control these outputs in this run; one left on by a crash stays off.
+        for (const RomCode code : bus_.Switches()) bus_.SetChannels(code, 0, 0);
+        return;
+    }
+    switches_.Fill(bus_);
+    // An output left on by a crash or a power cut of the computer must not run uncontrolled
+    // until the first cycle; this is also the state an orderly shutdown leaves.
+    thermostat_.AllSwitchesOff();
+    live_.SetSeriesCount(thermometers_.RowCount());
+
+    if (!LoadSettings()) {
+        ShowStatus(u"The settings file is corrupted");
+    } else {
+        if (hide_to_tray_) host_.HideToTray();
+        if (measure_at_start_) host_.RunStartCommand();
+    }
+    engine_started_ = 1;
+    host_.Post(PostTarget::kFrame, WM_APP_ENGINE_READY, 0, 0);
+    live_.SetEngineReady(1);
+}
+
+// ---- worker ----
+
+PeriodicTimer::Duration Engine::Scaled(double engine_ms) const {
+    // One engine millisecond lasts ms_per_second microseconds of real time.
+    return PeriodicTimer::Duration(
+        int64_t(std::llround(engine_ms * options_.ms_per_second * 1000.0)));
+}
+
+void Engine::CreateWorker(int32_t period_ms) {
+    if (worker_.joinable()) return;
+    timer_ = std::make_unique<PeriodicTimer>();
+    timer_first_due_ms_ = kFirstDueMs;
+    timer_period_ms_.store(period_ms);
+    stop_request_.store(0);
+    gate_.Close();
+    try {
+        worker_ = std::thread(&Engine::WorkerMain, this);
+        state_.store(kStateSuspended);
+    } catch (const std::system_error&) {
+        state_.store(kStateStopped);
+        timer_.reset();
+    }
+}
+
+void Engine::WorkerMain() {
+    RaiseCurrentThreadPriority();
+    // Created suspended: nothing happens before the first start command (or a close).
+    gate_.Pass();
+    timer_->Arm(Scaled(timer_first_due_ms_), Scaled(timer_period_ms_.load()));
+    for (;;) {
+        int32_t expected = kStopRequested;
+        if (stop_request_.compare_exchange_strong(expected, 0)) {
+            state_.exchange(kStateStopped);
+            host_.Post(PostTarget::kFrame, WM_CLOSE_REQUEST, 1, 0);
+            return;
+        }
+        const PeriodicTimer::Duration timeout = Scaled(2.0 * period_.load() * 1000.0);
+        if (timer_->Wait(timeout) != PeriodicTimer::WaitResult::kSignalled) continue;
+        // A pause that took hold after the signal holds it; that signal stands for every
+        // expiry of the pause, so the resume brings one cycle, not two.
+        if (gate_.Pass()) timer_->ClearPending();
+        host_.Post(PostTarget::kPage, WM_APP_CYCLE, 0, 0);
+        cycle_.Run();
+        host_.Post(PostTarget::kPage, WM_APP_CYCLE, 1, 0);
+    }
+}
+
+void Engine::StopWorker() {
+    if (!worker_.joinable()) return;
+    stop_request_.store(kStopRequested);
+    if (timer_) timer_->Close();
+    gate_.Open();
+    worker_.join();
+}
+
+void Engine::StartMeasuring(bool start) {
+    if (!worker_.joinable()) return;
+    if (start) {
+        // The state first: once the gate is open the worker may run to its end and stop.
+        int32_t expected = kStateSuspended;
+        if (state_.compare_exchange_strong(expected, kStateRunning)) gate_.Open();
+    } else {
+        // Once a stop is asked for, a pause would hold the worker at the gate and the close
+        // would never finish.
+        if (stop_request_.load() == kStopRequested) return;
+        int32_t expected = kStateRunning;
+        if (state_.compare_exchange_strong(expected, kStateSuspended)) gate_.Close();
+    }
+}
+
+int Engine::IsPaused() const {
+    if (!worker_.joinable()) return -1;
+    return state_.load() == kStateSuspended ? 1 : 0;
+}
+
+int Engine::IsRunning() const {
+    if (!worker_.joinable()) return -1;
+    return state_.load() == kStateRunning ? 1 : 0;
+}
+
+bool Engine::HasWorker() const {
+    return worker_.joinable();
+}
+
+void Engine::RequestStop() {
+    stop_request_.store(kStopRequested);
+}
+
+// ---- window-thread messages ----
+
+void Engine::OnCycle(uintptr_t wparam) {
+    if (!status_bar_) return;
+    if (wparam == 0) {
+        status_bar_->SetPaneMark(kPaneCycleBegun, StatusBar::kMarkRed);
+        status_bar_->SetPaneMark(kPaneCycleEnded, StatusBar::kMarkNone);
+    } else {
+        status_bar_->SetPaneMark(kPaneCycleEnded, StatusBar::kMarkGreen);
+        status_bar_->SetPaneMark(kPaneCycleBegun, StatusBar::kMarkNone);
+    }
+}
+
+bool Engine::WriteSamples(const SampleList& samples) {
+    return WriteDayFile(samples, options_.archive_root, uint32_t(thermometers_.RowCount()),
+                        WriteDataFile(), day_file_ops_);
+}
+
+void Engine::OnWriteBatch() {
+    SampleList samples = batch_.Take();
+    // With recording off the batch is dropped.
+    if (!WriteDataFile() || samples.empty()) return;
+    // A day file held open elsewhere for a moment must not cost 100 passes: the samples go
+    // with the next batch. Without an archive nothing is ever written, so nothing is kept.
+    if (!WriteSamples(samples) && !options_.archive_root.empty()) {
+        const size_t limit = kKeptBatches * MeasurementCycle::kBatchPasses *
+                             size_t(std::max(thermometers_.RowCount(), 1));
+        batch_.Restore(std::move(samples), limit);
+    }
+}
+
+bool Engine::OnClose(uintptr_t wparam) {
+    if (wparam == 1) {
+        Shutdown();
+        return true;
+    }
+    if (wparam != 0 || !HasWorker()) {
+        closed_ = true;
+        return true;
+    }
+    // The stop request goes first, so a worker that never measured ends without a cycle; one
+    // that was paused after a timer signal still runs that cycle.
+    RequestStop();
+    if (IsPaused() == 1) StartMeasuring(true);
+    host_.HideMainWindow();
+    return false;
+}
+
+void Engine::Shutdown() {
+    if (shut_down_) return;
+    shut_down_ = true;
+    // The worker has ended (or is made to); after the join the bus is this thread's.
+    StopWorker();
+    timer_.reset();
+    thermostat_.AllSwitchesOff();
+    if (!engine_started_) return;
+    SaveSettings();
+    batch_.Put(std::move(bus_.PendingSamples()));
+    bus_.ClearPending();
+    const SampleList samples = batch_.Take();
+    // The last chance for these samples: a loss is said, not silent.
+    if (WriteDataFile() && !samples.empty() && !WriteSamples(samples) &&
+        !options_.archive_root.empty()) {
+        host_.ShowMessageBox(u"Error", FormatRus(u"The day file could not be written: %d "
+                                                 u"measurements of this run are lost",
+                                                 int(samples.size())));
+    }
+}
+
+// ---- period and options ----
+
+void Engine::SetFlags(uint16_t flags) {
+    flags_ = flags & kFlagMask;
+    write_data_file_ = (flags_ & kFlagWriteDataFile) ? 1 : 0;
+    measure_at_start_ = (flags_ & kFlagMeasureAtStart) ? 1 : 0;
+    hide_to_tray_ = (flags_ & kFlagHideToTray) ? 1 : 0;
+}
+
+void Engine::SetOption(uint16_t flag, bool on) {
+    SetFlags(on ? uint16_t(flags_ | flag) : uint16_t(flags_ & ~flag));
+}
+
+void Engine::ReArm() {
+    const int32_t period_ms = period_.load() * 1000;
+    timer_period_ms_.store(period_ms);
+    if (timer_) timer_->Arm(PeriodicTimer::Duration(0), Scaled(period_ms));
+}
+
+void Engine::ApplyPeriodAndFlags(int period, uint16_t flags) {
+    SetFlags(flags);
+    period_.store(period);
+    host_.ShowPeriodAndFlags(period, flags_);
+    ReArm();
+}
+
+void Engine::OnPeriodEntered(std::u16string_view text) {
+    int64_t value = 0;
+    if (!ParseInteger(text, &value) || value < kPeriodMin || value > kPeriodMax) {
+        ShowStatus(u"Значения должны быть в диапазоне 1 - 10 секунд");
+        period_.store(kPeriodDefault);
+        host_.ShowPeriodAndFlags(kPeriodDefault, flags_);
+    } else {
+        period_.store(int32_t(value));
+    }
+    ReArm();
+}
+
+// ---- settings ----
+
+std::string Engine::SettingsPath() const {
+    if (options_.archive_root.empty()) return {};
+    return options_.archive_root + SHELL::kPathSeparator + kSettingsFileName;
+}
+
+bool Engine::LoadSettings(SettingsError* why) {
+    SHELL::CFileSetting file(setting_ops_);
+    return file.Load(SettingsPath(), *peer_, thermometers_, switches_, why);
+}
+
+bool Engine::SaveSettings() {
+    SHELL::CFileSetting file(setting_ops_);
+    return file.Save(SettingsPath(), *peer_, thermometers_, switches_);
+}
+
+}  // namespace kalvo

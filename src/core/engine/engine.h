@@ -1,0 +1,179 @@
+#pragma once
+// The measurement and control engine that the device page owns: start-up of the bridge and the
+// bus, the two device tables, the settings file, the worker thread paced by a periodic timer,
+// the cycles, the write batch and the orderly shutdown. No toolkit: it talks outward through
+// EngineHost, LiveView and StatusBar, and the page calls its message handlers on the window
+// thread.
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+
+#include "core/archive/platform_file.h"
+#include "core/common/clock.h"
+#include "core/common/status_bar.h"
+#include "core/device/d2xx.h"
+#include "core/device/one_wire_bus.h"
+#include "core/engine/engine_host.h"
+#include "core/engine/file_setting.h"
+#include "core/engine/grid_kalvo.h"
+#include "core/engine/grid_sw.h"
+#include "core/engine/measurement_cycle.h"
+#include "core/engine/periodic_timer.h"
+#include "core/engine/thermostat.h"
+
+namespace kalvo {
+
+class GridSn;
+
+struct EngineOptions {
+    // Day files and setting.stg live here; empty: nothing is recorded or saved.
+    std::string archive_root;
+    // Real milliseconds per second of the engine's time (period, first due time, wait time-out).
+    // 1000 in the program; tests shrink it to run many cycles quickly.
+    int ms_per_second = 1000;
+    // Tick source of the conversion wait; null: the system clock.
+    Clock* bus_clock = nullptr;
+    // File-system seams; null: the real ones.
+    SHELL::FileOps* day_file_ops = nullptr;
+    SHELL::SettingFileOps* setting_ops = nullptr;
+};
+
+class Engine {
+  public:
+    // Worker states and the stop request, as the frame asks for them.
+    static constexpr int32_t kStateStopped = 1;
+    static constexpr int32_t kStateSuspended = 2;
+    static constexpr int32_t kStateRunning = 4;
+    static constexpr int32_t kStopRequested = 8;
+    static constexpr double kFirstDueMs = 10.0;
+    // Batches kept for another try when the day file cannot be written.
+    static constexpr size_t kKeptBatches = 10;
+
+    // The host and the live view must outlive the engine. `scenarios` (the scenario page's
+    // table) may be null.
+    Engine(const D2xxApi& api, EngineHost& host, LiveView& live, GridSn* scenarios,
+           EngineOptions options = {});
+    ~Engine();
+    Engine(const Engine&) = delete;
+    Engine& operator=(const Engine&) = delete;
+
+    // ---- message handlers (window thread) ----
+    // WM_APP_INIT_VIEW: starts the bridge search on the start-up thread.
+    void OnInitView(StatusBar* status_bar);
+    // WM_APP_BRIDGE_SEARCHED.
+    void OnBridgeSearched(uintptr_t result);
+    // WM_APP_CYCLE: the activity marks.
+    void OnCycle(uintptr_t wparam);
+    // WM_APP_WRITE_BATCH.
+    void OnWriteBatch();
+    // WM_CLOSE. True when the window may close now; with wParam 0 and a worker it waits for
+    // the worker's own WM_CLOSE (wParam 1), which shuts down.
+    bool OnClose(uintptr_t wparam);
+    // Enter in the period edit, with the edit's text.
+    void OnPeriodEntered(std::u16string_view text);
+    // A check box: one of kFlagWriteDataFile, kFlagMeasureAtStart, kFlagHideToTray.
+    void SetOption(uint16_t flag, bool on);
+
+    // ---- operations of the frame ----
+    // Resumes (true) or pauses (false) the worker; nothing without a worker.
+    void StartMeasuring(bool start);
+    // -1 without a worker, else 1 when paused / running, 0 otherwise.
+    int IsPaused() const;
+    int IsRunning() const;
+    bool HasWorker() const;
+    void RequestStop();
+    // Timer off, switches off, settings saved and the last samples written (once).
+    void Shutdown();
+
+    // ---- state ----
+    int Period() const { return period_.load(); }
+    uint16_t Flags() const { return flags_; }
+    bool WriteDataFile() const { return write_data_file_ != 0; }
+    bool MeasureAtStart() const { return measure_at_start_ != 0; }
+    bool HideToTrayAtStart() const { return hide_to_tray_ != 0; }
+    bool EngineStarted() const { return engine_started_ != 0; }
+    int32_t WorkerState() const { return state_.load(); }
+    double TimerFirstDueMs() const { return timer_first_due_ms_; }
+    int32_t TimerPeriodMs() const { return timer_period_ms_.load(); }
+    const PeriodicTimer* Timer() const { return timer_.get(); }
+
+    std::string SettingsPath() const;
+    bool LoadSettings(SettingsError* why = nullptr);
+    bool SaveSettings();
+
+    GridKalvo& Thermometers() { return thermometers_; }
+    GridSw& Switches() { return switches_; }
+    COneWireBus& Bus() { return bus_; }
+    size_t WriteBatchSize() const { return batch_.Size(); }
+
+  private:
+    class Peer;
+    // Opens when measuring is resumed; the worker waits on it between the timer and a cycle.
+    class Gate {
+      public:
+        void Open();
+        void Close();
+        // Blocks while closed; true when it had to wait.
+        bool Pass();
+
+      private:
+        std::mutex mutex_;
+        std::condition_variable opened_;
+        bool open_ = false;
+    };
+
+    void ShowStatus(std::u16string_view text);
+    void FailStartUp(std::u16string_view status, std::u16string_view text,
+                     std::u16string_view caption);
+    void CreateWorker(int32_t period_ms);
+    void WorkerMain();
+    void StopWorker();
+    void SetFlags(uint16_t flags);
+    void ApplyPeriodAndFlags(int period, uint16_t flags);
+    void ReArm();
+    PeriodicTimer::Duration Scaled(double engine_ms) const;
+    bool WriteSamples(const SampleList& samples);
+
+    EngineHost& host_;
+    LiveView& live_;
+    GridSn* scenarios_;
+    EngineOptions options_;
+    SHELL::FileOps& day_file_ops_;
+    SHELL::SettingFileOps& setting_ops_;
+
+    // Window thread only, unless atomic.
+    std::atomic<int32_t> period_{kPeriodDefault};
+    uint8_t write_data_file_ = 1;
+    uint8_t measure_at_start_ = 0;
+    uint8_t hide_to_tray_ = 0;
+    uint16_t flags_ = kFlagWriteDataFile;
+    int32_t engine_started_ = 0;
+    bool shut_down_ = false;
+    bool closed_ = false;  // closed without a worker
+    StatusBar* status_bar_ = nullptr;
+
+    WriteBatch batch_;
+    std::thread worker_;
+    std::thread startup_;
+    std::atomic<int32_t> state_{kStateStopped};
+    std::atomic<int32_t> stop_request_{0};
+    Gate gate_;
+    std::unique_ptr<PeriodicTimer> timer_;
+    double timer_first_due_ms_ = kFirstDueMs;
+    std::atomic<int32_t> timer_period_ms_{kPeriodDefault * 1000};
+
+    GridKalvo thermometers_;
+    GridSw switches_;
+    COneWireBus bus_;
+    BusSwitchOutputs outputs_;
+    Thermostat thermostat_;
+    MeasurementCycle cycle_;
+    std::unique_ptr<Peer> peer_;
+};
+
+}  // namespace kalvo

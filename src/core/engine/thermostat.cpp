@@ -1,0 +1,147 @@
+#include "core/engine/thermostat.h"
+
+#include "core/common/text.h"
+#include "core/device/one_wire_bus.h"
+#include "core/engine/grid_kalvo.h"
+#include "core/engine/grid_sw.h"
+#include "core/scenario/grid_sn.h"
+
+namespace kalvo {
+namespace {
+
+bool IsBlank(std::u16string_view text) {
+    return text.find_first_not_of(u" \t") == std::u16string_view::npos;
+}
+
+}  // namespace
+
+int BusSwitchOutputs::SetChannel(RomCode code, int value, int channel) {
+    return bus_.SetChannel(code, value, channel);
+}
+
+int BusSwitchOutputs::SetChannels(RomCode code, int a, int b) {
+    return bus_.SetChannels(code, a, b);
+}
+
+std::vector<ControlPair> BuildControlPairs(const GridKalvo& thermometers, const GridSw& switches) {
+    const int rows = switches.RowCount();
+    const int sensors = thermometers.RowCount();
+    std::vector<ControlPair> pairs(size_t(rows > 0 ? rows : 0));
+    for (int row = 0; row < rows; ++row) {
+        const std::u16string name_a =
+            switches.CellText(row, GridSw::Col(0, GridSw::kColThermometerA));
+        const std::u16string name_b =
+            switches.CellText(row, GridSw::Col(1, GridSw::kColThermometerA));
+        ControlPair& pair = pairs[size_t(row)];
+        for (int t = 0; t < sensors; ++t) {
+            if (thermometers.CellNumber(t, GridKalvo::kColState) != GridKalvo::kStateControlling)
+                continue;
+            const std::u16string name = thermometers.CellText(t, GridKalvo::kColName);
+            if (name == name_a) pair.a = t;
+            if (name == name_b) pair.b = t;
+        }
+    }
+    return pairs;
+}
+
+std::optional<int> Hysteresis(double temperature, double low, double high, int type) {
+    if (type == GridSw::kTypeHeaterIndex) {
+        if (temperature <= low) return 1;
+        if (temperature >= high) return 0;
+        return std::nullopt;
+    }
+    if (type == GridSw::kTypeCoolerIndex) {
+        if (temperature <= low) return 0;
+        if (temperature >= high) return 1;
+        return std::nullopt;
+    }
+    // Neither heater nor cooler: nothing to drive it by.
+    return 0;
+}
+
+std::optional<double> ReadNumber(std::u16string_view text) {
+    double value = 0;
+    if (!ParseDecimal(text, &value)) return std::nullopt;
+    return value;
+}
+
+bool Thermostat::Pass() {
+    if (thermometers_.RowCount() == 0 || switches_.RowCount() == 0) return false;
+    const std::vector<ControlPair> pairs = BuildControlPairs(thermometers_, switches_);
+    for (int row = 0; row < int(pairs.size()); ++row) {
+        const RomCode code = switches_.SwitchRom(row);
+        DriveChannel(row, code, 0, pairs[size_t(row)].a);
+        DriveChannel(row, code, 1, pairs[size_t(row)].b);
+    }
+    return true;
+}
+
+void Thermostat::AllSwitchesOff() {
+    const int rows = switches_.RowCount();
+    for (int row = 0; row < rows; ++row) outputs_.SetChannels(switches_.SwitchRom(row), 0, 0);
+}
+
+void Thermostat::Apply(RomCode code, int channel, std::optional<int> command) {
+    // The command goes out whenever a test fires, even if the channel is already so.
+    if (command) outputs_.SetChannel(code, *command, channel);
+}
+
+void Thermostat::DriveChannel(int row, RomCode code, int channel, int thermometer) {
+    // A thermometer that shows no number (a failed reading) controls nothing: a heater must not
+    // run on a value that was never measured.
+    const std::optional<double> temperature =
+        thermometer < 0
+            ? std::nullopt
+            : ReadNumber(thermometers_.CellText(thermometer, GridKalvo::kColTemperature));
+    if (!temperature) {
+        outputs_.SetChannel(code, 0, channel);
+        return;
+    }
+    const int scenario = switches_.CellNumber(row, GridSw::Col(channel, GridSw::kColScenarioA));
+    if (scenario == 0) {
+        FixedControl(row, code, channel, *temperature);
+    } else if (scenario >= 1 && scenario <= GridSw::kMaxScenario && scenarios_) {
+        const int type = switches_.CellNumber(row, GridSw::Col(channel, GridSw::kColTypeA));
+        ScenarioControl(scenario - 1, code, channel, type, *temperature);
+    } else {
+        // A number that names no scenario.
+        outputs_.SetChannel(code, 0, channel);
+    }
+}
+
+void Thermostat::FixedControl(int row, RomCode code, int channel, double temperature) {
+    const std::u16string low_text = switches_.CellText(row, GridSw::Col(channel, GridSw::kColLowA));
+    const std::u16string high_text =
+        switches_.CellText(row, GridSw::Col(channel, GridSw::kColHighA));
+    // An empty threshold leaves the channel as it is.
+    if (IsBlank(low_text) || IsBlank(high_text)) return;
+    // A threshold that is not a number reads as 0.
+    const double low = ReadNumber(low_text).value_or(0.0);
+    const double high = ReadNumber(high_text).value_or(0.0);
+    const int type = switches_.CellNumber(row, GridSw::Col(channel, GridSw::kColTypeA));
+    Apply(code, channel, Hysteresis(temperature, low, high, type));
+}
+
+void Thermostat::ScenarioControl(int scenario, RomCode code, int channel, int type,
+                                 double temperature) {
+    ScenarioStep step;
+    // Polled first, whatever the scenario's state: this advances its timeline.
+    const int result = scenarios_->FindActiveStep(scenario, &step);
+    const uint32_t flags = scenarios_->RecordFlags(scenario);
+    if (!(flags & kScenarioActive) || (flags & kScenarioFinished)) {
+        outputs_.SetChannel(code, 0, channel);
+        return;
+    }
+    if (flags & kScenarioDelayRunning) {
+        // Everything goes off once, when the delay begins, and is then left alone.
+        if (scenarios_->TakeDelayNotice(scenario)) AllSwitchesOff();
+        return;
+    }
+    if (result >= 0 && result < kScenarioSteps && (step.flags & kStepExecuting)) {
+        Apply(code, channel, Hysteresis(temperature, step.lower, step.upper, type));
+    } else if (result == GridSn::kEndOfCycle) {
+        scenarios_->ClearRunMarks(scenario);
+    }
+}
+
+}  // namespace kalvo

@@ -1,0 +1,409 @@
+#include "core/scenario/grid_sn.h"
+
+#include <mutex>
+
+#include "core/common/colour.h"
+#include "core/common/messages.h"
+#include "core/common/sample_record.h"
+#include "core/common/status_bar.h"
+#include "core/common/text.h"
+#include "core/scenario/scenario_model.h"
+
+namespace kalvo {
+namespace {
+
+// Cell texts are read into room for 80 units, terminator included.
+constexpr size_t kCellTextUnits = 79;
+
+constexpr uint32_t kWhite = Rgb(255, 255, 255);
+constexpr uint32_t kRunningColour = Rgb(238, 130, 238);
+constexpr uint32_t kDoneColour = Rgb(172, 23, 172);
+constexpr uint32_t kDelaySetColour = Rgb(255, 255, 0);
+constexpr uint32_t kStepDefinedColour = Rgb(154, 205, 50);
+
+constexpr int32_t kCyclesLimit = 65535;
+constexpr char16_t kEmptyDelayText[] = u"0:0:0;";
+constexpr char16_t kEmptyStepText[] = u"0:0:0; 125/125";
+
+// now - start without signed overflow.
+int64_t Elapsed(int64_t now, int64_t start) {
+    return static_cast<int64_t>(static_cast<uint64_t>(now) - static_cast<uint64_t>(start));
+}
+
+std::vector<GridColumn> ScenarioColumns() {
+    std::vector<GridColumn> columns = {
+        {u"N сценария", 60, CellKind::kReadOnlyText, u"NumIn", {}},
+        {u"Имя сценария", 80, CellKind::kText, u"", {}},
+        {u"Число циклов", 80, CellKind::kNumber, u"Ncycle", {}},
+        {u"Задержка", 60, CellKind::kText, u"Delay", {}},
+    };
+    for (int k = 0; k < kScenarioSteps; ++k)
+        columns.push_back(
+            {u"Данные " + ToU16(k + 1), GridSn::kMenuCheckWidth + 100, CellKind::kText, u"", {}});
+    return columns;
+}
+
+}  // namespace
+
+// Holds the table lock; the outermost session of a thread sends the collected redraw notices
+// once the lock is released.
+class GridSn::Session {
+  public:
+    explicit Session(GridSn& grid) : grid_(grid), lock_(grid.mutex_) { ++grid_.session_depth_; }
+    ~Session() {
+        std::vector<std::pair<int, int>> redraws;
+        if (--grid_.session_depth_ == 0) redraws.swap(grid_.pending_redraws_);
+        lock_.unlock();
+        for (const auto& [row, col] : redraws) grid_.RedrawCell(row, col);
+    }
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+  private:
+    GridSn& grid_;
+    std::unique_lock<std::recursive_mutex> lock_;
+};
+
+GridSn::GridSn() : now_(&NowSeconds) {
+    Build();
+}
+
+void GridSn::Build() {
+    {
+        Session session(*this);
+        records_.clear();
+        pending_redraws_.clear();
+    }
+    SetColumns(ScenarioColumns());
+    for (int i = 0; i < kScenarioCount; ++i) {
+        const int row = AppendRow();
+        SetCellText(row, kColNumber, ToU16(i + 1));
+        SetCellText(row, kColName, u"Sn_" + ToU16(i + 1));
+        SetCellNumber(row, kColCycles, 0);
+        SetCellText(row, kColDelay, u"0:0:0");
+        for (int k = 0; k < kScenarioSteps; ++k)
+            SetCellText(row, kColFirstStep + k, u"0:0:0; 20/30");
+    }
+    Session session(*this);
+    for (int i = 0; i < kScenarioCount; ++i) {
+        ScenarioRecord record = ScenarioRecord::Fresh(i);
+        StoreRowLocked(i, record);
+        records_.push_back(record);
+    }
+}
+
+void GridSn::SetTimeSource(TimeSource now) {
+    std::lock_guard lock(mutex_);
+    now_ = now ? std::move(now) : TimeSource(&NowSeconds);
+}
+
+// ---- cell helpers (lock held) ----
+
+std::u16string GridSn::ReadText(int row, int col) const {
+    std::u16string text = CellText(row, col);
+    if (text.size() > kCellTextUnits) text.resize(kCellTextUnits);
+    return text;
+}
+
+void GridSn::PutText(int row, int col, std::u16string_view text) {
+    Cell* cell = CellAt(row, col);
+    if (!cell) return;
+    const CellKind kind = columns_[col].kind;
+    if (kind != CellKind::kText && kind != CellKind::kReadOnlyText) return;
+    if (cell->text == text) return;
+    cell->text = std::u16string(text);
+    Redraw(row, col);
+}
+
+void GridSn::PutNumber(int row, int col, int32_t value) {
+    Cell* cell = CellAt(row, col);
+    if (!cell || columns_[col].kind != CellKind::kNumber || cell->number == value) return;
+    cell->number = value;
+    Redraw(row, col);
+}
+
+void GridSn::RedrawRunCells(int row) {
+    if (!HasRecord(row)) return;
+    Redraw(row, kColDelay);
+    const auto& steps = records_[row].steps;
+    for (int k = 0; k < kScenarioSteps && (steps[k].flags & kStepDefined); ++k)
+        Redraw(row, kColFirstStep + k);
+}
+
+// ---- rows and records ----
+
+void GridSn::StoreRow(int row, ScenarioRecord& record) const {
+    std::lock_guard lock(mutex_);
+    StoreRowLocked(row, record);
+}
+
+void GridSn::StoreRowLocked(int row, ScenarioRecord& record) const {
+    if (row < 0 || row >= int(rows_.size())) return;
+    auto set_flag = [](uint32_t& flags, uint32_t bit, bool on) {
+        flags = on ? (flags | bit) : (flags & ~bit);
+    };
+    record.flags &= kScenarioDerivedFlags;
+    for (auto& step : record.steps) step.flags &= kStepDefined;
+
+    record.SetName(ReadText(row, kColName));
+    record.cycles = static_cast<uint16_t>(CellNumber(row, kColCycles));
+    set_flag(record.flags, kScenarioHasCycles, record.cycles != 0);
+    record.delay = static_cast<uint16_t>(ParseStepText(ReadText(row, kColDelay)));
+    set_flag(record.flags, kScenarioHasDelay, record.delay != 0);
+    for (int k = 0; k < kScenarioSteps; ++k) {
+        ScenarioStep& step = record.steps[k];
+        step.duration = ParseStepText(ReadText(row, kColFirstStep + k), &step.lower, &step.upper);
+        set_flag(step.flags, kStepDefined, step.duration != 0);
+    }
+    set_flag(record.flags, kScenarioActive, record.cycles != 0 && record.steps[0].duration != 0);
+}
+
+void GridSn::ShowRecord(const ScenarioRecord& record) {
+    Session session(*this);
+    ShowRecordLocked(record);
+}
+
+void GridSn::ShowRecordLocked(const ScenarioRecord& record) {
+    const int row = record.number;
+    if (row >= int(rows_.size())) return;
+    PutText(row, kColName, record.Name());
+    PutNumber(row, kColCycles, record.cycles);
+    PutText(row, kColDelay, FormatDuration(record.delay));
+    for (int k = 0; k < kScenarioSteps; ++k) {
+        const ScenarioStep& step = record.steps[k];
+        PutText(row, kColFirstStep + k,
+                FormatDuration(step.duration) + u" " + FormatThresholds(step.lower, step.upper));
+    }
+}
+
+void GridSn::UpdateRow(int row) {
+    Session session(*this);
+    UpdateRowLocked(row);
+}
+
+void GridSn::UpdateRowLocked(int row) {
+    if (records_.size() != size_t(kScenarioCount) || !HasRecord(row)) return;
+    ScenarioRecord fresh = ScenarioRecord::Fresh(row);
+    StoreRowLocked(row, fresh);
+    ScenarioRecord& old = records_[row];
+    fresh.start_time = old.start_time;
+    // Cells whose colour follows the flags that changed.
+    constexpr uint32_t kDelayColourFlags =
+        kScenarioHasDelay | kScenarioDelayRunning | kScenarioDelayDone;
+    if ((old.flags & kDelayColourFlags) != (fresh.flags & kDelayColourFlags))
+        Redraw(row, kColDelay);
+    for (int k = 0; k < kScenarioSteps; ++k)
+        if (old.steps[k].flags != fresh.steps[k].flags) Redraw(row, kColFirstStep + k);
+    old = fresh;
+}
+
+int GridSn::RecordCount() const {
+    std::lock_guard lock(mutex_);
+    return int(records_.size());
+}
+
+ScenarioRecord GridSn::Record(int row) const {
+    std::lock_guard lock(mutex_);
+    return HasRecord(row) ? records_[row] : ScenarioRecord::Fresh(row);
+}
+
+uint32_t GridSn::RecordFlags(int row) const {
+    std::lock_guard lock(mutex_);
+    return HasRecord(row) ? records_[row].flags : 0;
+}
+
+bool GridSn::TakeDelayNotice(int row) {
+    std::lock_guard lock(mutex_);
+    if (!HasRecord(row) || !(records_[row].flags & kScenarioDelayStarted)) return false;
+    records_[row].flags &= ~kScenarioDelayStarted;
+    return true;
+}
+
+uint64_t GridSn::ScenarioDuration(int row) const {
+    std::lock_guard lock(mutex_);
+    return ScenarioDurationLocked(row);
+}
+
+uint64_t GridSn::ScenarioDurationLocked(int row) const {
+    if (!HasRecord(row)) return 0;
+    uint64_t sum = 0;
+    for (const auto& step : records_[row].steps) {
+        if (step.duration == 0) break;
+        sum += step.duration;
+    }
+    return sum;
+}
+
+int64_t GridSn::CompletedCycles(int row) const {
+    std::lock_guard lock(mutex_);
+    return CompletedCyclesLocked(row);
+}
+
+int64_t GridSn::CompletedCyclesLocked(int row) const {
+    if (columns_.size() <= size_t(kColCycles)) return 0;
+    return CellData(row, kColCycles);
+}
+
+std::u16string GridSn::DurationText(int row) const {
+    std::lock_guard lock(mutex_);
+    return u"Продолжительность сценария " + ReadText(row, kColName) + u" = " +
+           FormatTotalDuration(ScenarioDurationLocked(row)) + u" Выполнено циклов - " +
+           ToU16(CompletedCyclesLocked(row));
+}
+
+std::array<ScenarioRecord, kScenarioCount> GridSn::StoreAll() const {
+    std::lock_guard lock(mutex_);
+    std::array<ScenarioRecord, kScenarioCount> records;
+    for (int i = 0; i < kScenarioCount; ++i) {
+        records[i] = ScenarioRecord::Fresh(i);
+        StoreRowLocked(i, records[i]);
+    }
+    return records;
+}
+
+void GridSn::LoadAll(const std::array<ScenarioRecord, kScenarioCount>& records) {
+    Session session(*this);
+    for (int i = 0; i < kScenarioCount; ++i) {
+        ScenarioRecord record = records[i];
+        record.number = static_cast<uint16_t>(i);  // the position names the row
+        ShowRecordLocked(record);
+        UpdateRowLocked(i);
+    }
+}
+
+// ---- timeline ----
+
+void GridSn::RestartAll() {
+    Session session(*this);
+    const int64_t now = now_();
+    for (int i = 0; i < kScenarioCount; ++i) {
+        UpdateRowLocked(i);
+        if (HasRecord(i)) records_[i].start_time = now;
+        if (Cell* cycles = columns_.size() > size_t(kColCycles) ? CellAt(i, kColCycles) : nullptr) {
+            cycles->data = 0;
+            Redraw(i, kColCycles);
+        }
+        RedrawRunCells(i);
+    }
+}
+
+int GridSn::FindActiveStep(int row, ScenarioStep* step) {
+    Session session(*this);
+    if (step) *step = ScenarioStep{};
+    if (!HasRecord(row)) return kEndOfCycle;
+    const int64_t now = now_();
+    ScenarioRecord& record = records_[row];
+    int64_t elapsed = Elapsed(now, record.start_time);
+    const uint32_t flags = record.flags;
+
+    if (flags & kScenarioHasDelay) {
+        if (elapsed <= record.delay) {
+            if (!(flags & kScenarioDelayRunning)) {
+                record.flags |= kScenarioDelayRunning | kScenarioDelayStarted;
+                Redraw(row, kColDelay);
+            }
+            return kInDelay;
+        }
+        if (!(flags & kScenarioDelayDone)) {
+            record.flags = (record.flags & ~kScenarioDelayRunning) | kScenarioDelayDone;
+            Redraw(row, kColDelay);
+        }
+    }
+    elapsed = Elapsed(elapsed, record.delay);
+
+    // 16 steps of at most 2^32 s cannot overflow 64 bits.
+    int64_t end = 0;
+    for (int k = 0; k < kScenarioSteps; ++k) {
+        ScenarioStep& current = record.steps[k];
+        end += current.duration;
+        if (current.duration == 0) break;
+        if (elapsed <= end) {
+            if (!(current.flags & kStepExecuting)) {
+                current.flags |= kStepExecuting;
+                Redraw(row, kColFirstStep + k);
+            }
+            if (step) *step = current;
+            return k;
+        }
+        if (!(current.flags & kStepExecuted)) {
+            current.flags = (current.flags & ~kStepExecuting) | kStepExecuted;
+            Redraw(row, kColFirstStep + k);
+        }
+    }
+    return EndOfCycleLocked(row, record.cycles, now);
+}
+
+int GridSn::EndOfCycle(int row, uint32_t configured_cycles) {
+    Session session(*this);
+    return EndOfCycleLocked(row, configured_cycles, now_());
+}
+
+int GridSn::EndOfCycleLocked(int row, uint32_t configured_cycles, int64_t now) {
+    const int64_t done = row >= 0 && row < int(rows_.size()) ? CompletedCyclesLocked(row) : 0;
+    // "Less than" rather than "not equal": when the cycles are lowered below the count during a
+    // run, the scenario must still finish instead of counting on for ever.
+    if (done < int64_t(configured_cycles)) {
+        if (SetCellData(row, kColCycles, done + 1)) Redraw(row, kColCycles);
+        if (HasRecord(row)) {
+            records_[row].flags |= kScenarioCycleDone;
+            if (done + 1 < int64_t(configured_cycles)) records_[row].start_time = now;
+        }
+    } else if (HasRecord(row)) {
+        records_[row].flags = (records_[row].flags & ~kScenarioActive) | kScenarioFinished;
+    }
+    return kEndOfCycle;
+}
+
+void GridSn::ClearRunMarks(int row) {
+    Session session(*this);
+    if (!HasRecord(row)) return;
+    records_[row].flags &= kScenarioDerivedFlags;
+    for (auto& step : records_[row].steps) step.flags &= kStepDefined;
+    RedrawRunCells(row);
+}
+
+uint32_t GridSn::CellBackground(int row, int col) const {
+    std::lock_guard lock(mutex_);
+    if (!HasRecord(row)) return kWhite;
+    const ScenarioRecord& record = records_[row];
+    if (col == kColDelay) {
+        if (record.flags & kScenarioDelayRunning) return kRunningColour;
+        if (record.flags & kScenarioDelayDone) return kDoneColour;
+        if (record.flags & kScenarioHasDelay) return kDelaySetColour;
+        return kWhite;
+    }
+    if (col >= kColFirstStep && col < kColumnCount) {
+        const uint32_t flags = record.steps[col - kColFirstStep].flags;
+        if (flags & kStepExecuting) return kRunningColour;
+        if (flags & kStepExecuted) return kDoneColour;
+        if (flags & kStepDefined) return kStepDefinedColour;
+    }
+    return kWhite;
+}
+
+// ---- user edits ----
+
+void GridSn::OnUserEdit(int row, int col) {
+    Session session(*this);
+    if (col == kColCycles) {
+        const Cell* cell = CellAt(row, col);
+        if (cell && cell->number >= kCyclesLimit) PutNumber(row, col, 1);
+    } else if (col == kColDelay) {
+        if (CellText(row, col).empty()) PutText(row, col, kEmptyDelayText);
+    } else if (col >= kColFirstStep && col < kColumnCount) {
+        if (CellText(row, col).empty()) PutText(row, col, kEmptyStepText);
+    }
+    UpdateRowLocked(row);
+}
+
+void GridSn::OnUserClick(int row, int col) {
+    std::u16string text;
+    {
+        std::lock_guard lock(mutex_);
+        if (records_.size() != size_t(kScenarioCount) || !HasRecord(row)) return;
+        if (col == kColNumber || col == kColName) text = DurationText(row);
+    }
+    if (StatusBar* status = status_bar_.load()) status->SetPaneText(kPaneMain, text);
+}
+
+}  // namespace kalvo

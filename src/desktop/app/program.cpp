@@ -1,0 +1,72 @@
+#include "desktop/app/program.h"
+
+#include <QApplication>
+#include <QSessionManager>
+
+#include <clocale>
+
+#include "core/common/message_box.h"
+#include "core/common/messages.h"
+#include "desktop/app/icons.h"
+#include "desktop/app/main_frame.h"
+#include "desktop/app/message_boxes.h"
+#include "desktop/app/platform_signals.h"
+
+#ifndef KALVO_VERSION
+#define KALVO_VERSION "0"
+#endif
+
+namespace kalvo {
+
+int RunProgram(int argc, char** argv, const std::function<void(CMainFrame&)>& shown) {
+    QApplication app(argc, argv);
+    // Qt hands the user's locale to the C library; the core reads and writes its numbers in the
+    // C locale and makes the decimal comma itself.
+    std::setlocale(LC_NUMERIC, "C");
+    QApplication::setQuitOnLastWindowClosed(false);
+    QApplication::setApplicationName(QStringLiteral("Kalvo USB"));
+    QApplication::setApplicationVersion(QStringLiteral(KALVO_VERSION));
+    QApplication::setWindowIcon(ProgramIcon());
+    InstallMessageBoxes();
+
+    CMainFrame* frame = nullptr;
+    bool close_pending = false;
+    // A signal that comes while a box is open must not wait for a person.
+    const CloseSignals close_signals([&] {
+        AnswerOpenMessageBoxes();
+        if (frame)
+            frame->OnClose(0);
+        else
+            close_pending = true;
+    });
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, [&](QSessionManager& manager) {
+        // Measuring goes on unless the session cannot be held back; then it ends in order.
+        if (manager.allowsInteraction()) {
+            manager.cancel();
+            manager.release();
+        } else if (frame) {
+            frame->OnEndSession(false);
+        }
+    });
+
+    int code = 0;
+    {
+        CMainFrame main_frame;
+        frame = &main_frame;
+        main_frame.move(0, 0);
+        main_frame.resize(800, 600);
+        main_frame.show();
+        if (close_pending) main_frame.PostToFrame(WM_CLOSE_REQUEST, 0, 0);
+        if (shown) shown(main_frame);
+        if (!main_frame.Closed())
+            code = app.exec();
+        else
+            code = main_frame.ExitCode();
+        StopMessageBoxes();
+        frame = nullptr;
+    }
+    SetMessageBoxHandler({});
+    return code;
+}
+
+}  // namespace kalvo

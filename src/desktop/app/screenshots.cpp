@@ -1,0 +1,48 @@
+// Pictures of the whole window for the documentation: the device page and the scenario page
+// soon after start-up, the live view after a minute of measuring. Run it beside the driver (the
+// demo folder holds the simulated one), offscreen if wanted:
+//   QT_QPA_PLATFORM=offscreen build/demo/kalvo-screenshots docs/images
+#include <QAction>
+#include <QCursor>
+#include <QDir>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QTimer>
+
+#include <cstdio>
+
+#include "desktop/app/commands.h"
+#include "desktop/app/main_frame.h"
+#include "desktop/app/program.h"
+
+namespace {
+
+void Save(kalvo::CMainFrame& frame, int tab, const QString& path) {
+    frame.Tabs()->setCurrentIndex(tab);
+    frame.statusBar()->clearMessage();  // no button prompt in the picture
+    frame.repaint();
+    if (!frame.grab().save(path)) std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const QString folder = argc > 1 ? QString::fromLocal8Bit(argv[argc - 1]) : QStringLiteral(".");
+    return kalvo::RunProgram(argc, argv, [folder](kalvo::CMainFrame& frame) {
+        QDir().mkpath(folder);
+        QCursor::setPos(4000, 4000);  // away from the buttons
+        QTimer::singleShot(4000, &frame, [&frame] {
+            if (QAction* start = frame.Action(kalvo::kCmdStart); start && start->isVisible())
+                frame.OnCommand(kalvo::kCmdStart);
+        });
+        QTimer::singleShot(12000, &frame, [&frame, folder] {
+            Save(frame, 0, folder + QStringLiteral("/window_device.png"));
+            Save(frame, 1, folder + QStringLiteral("/window_scenario.png"));
+            frame.Tabs()->setCurrentIndex(2);
+        });
+        QTimer::singleShot(70000, &frame, [&frame, folder] {
+            Save(frame, 2, folder + QStringLiteral("/window_live.png"));
+            frame.OnClose(0);
+        });
+    });
+}

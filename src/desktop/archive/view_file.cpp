@@ -1,0 +1,300 @@
+#include "desktop/archive/view_file.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QContextMenuEvent>
+#include <QFile>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScrollBar>
+#include <QTabWidget>
+#include <QWheelEvent>
+
+#include <algorithm>
+#include <climits>
+#include <filesystem>
+#include <memory>
+#include <optional>
+
+#include "core/archive/compress.h"
+#include "core/archive/csv_export.h"
+#include "core/archive/data_file.h"
+#include "core/common/message_box.h"
+#include "core/common/messages.h"
+#include "core/common/status_bar.h"
+#include "core/common/text.h"
+#include "desktop/archive/archive_frame_link.h"
+#include "desktop/archive/tree_wnd.h"
+#include "desktop/chart/chart_layout.h"
+#include "desktop/widgets/app_event.h"
+#include "desktop/widgets/colour_dialog.h"
+#include "desktop/widgets/file_dialog.h"
+#include "desktop/widgets/qt_text.h"
+
+namespace kalvo {
+namespace {
+
+CViewFile::MenuRunner g_menu_runner;
+
+// True when both name one existing file, so an export over the day it reads is refused.
+bool SameFile(const std::string& a, const std::string& b) {
+    std::error_code ec;
+    return std::filesystem::equivalent(a, b, ec) && !ec;
+}
+
+}  // namespace
+
+void CViewFile::SetMenuRunnerForTesting(MenuRunner runner) {
+    g_menu_runner = std::move(runner);
+}
+
+CViewFile::CViewFile(StatusBar* status, QWidget* parent)
+    : QAbstractScrollArea(parent), status_(status) {
+    setObjectName(QStringLiteral("ViewFile"));
+    setAttribute(Qt::WA_DeleteOnClose);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    setFrameShape(QFrame::NoFrame);
+    // The chart covers every pixel, so no background is erased under it.
+    viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
+    viewport()->setAttribute(Qt::WA_NoSystemBackground);
+    horizontalScrollBar()->setRange(0, 0);
+}
+
+CViewFile::~CViewFile() = default;
+
+void CViewFile::SetStatus(std::u16string_view text) {
+    if (status_) status_->SetPaneText(kPaneMain, text);
+}
+
+void CViewFile::InitView(const std::string& path) {
+    path_ = path;
+    if (!chart_.Init()) {
+        // Without drawing the view has nothing to show; it stays blank.
+        ShowMessageBox(u"Error GDI+", u"Failed GDI+");
+        return;
+    }
+    extent_cx_ = 1;
+    horizontalScrollBar()->setRange(0, 0);
+    initialised_ = true;
+    viewport()->update();
+    if (!path_.empty()) {
+        SetStatus(Utf8ToUtf16(path_));
+        PostAppEvent(this, WM_APP_LOAD_DAY);
+    }
+}
+
+bool CViewFile::LoadDay() {
+    SampleList records;
+    SHELL::CDataFile file;
+    const uint32_t thermometers = file.Read(path_, records);
+    if (thermometers == 0) return false;
+    chart_.SetSeriesCount(int(std::min<uint32_t>(thermometers, INT_MAX)));
+    chart_.Clear();
+    chart_.Append(records);
+    const TemperatureRange range = DayRange(chart_.GetSamples());
+    chart_.SetRange(range.upper, range.lower);
+    UpdateScroll();
+    viewport()->update();
+    return true;
+}
+
+void CViewFile::UpdateScroll() {
+    const int64_t width = chart_.GetDataWidth();
+    const int client = viewport()->width();
+    const int margin = CChart::GetLeftMargin(), step = CChart::GetStepWidth();
+    // The plot starts after the left margin, so the margin and one group more are added: at the
+    // far end the day's last time group stands inside the window.
+    if (width < client - margin)
+        extent_cx_ = 1;
+    else
+        extent_cx_ = int(std::min<int64_t>(width + margin + step, INT_MAX / 2));
+    QScrollBar* bar = horizontalScrollBar();
+    bar->setRange(0, std::max(0, extent_cx_ - client));
+    bar->setSingleStep(std::min(step, extent_cx_));
+    bar->setPageStep(std::max(1, std::min(client / step, extent_cx_)));
+}
+
+int CViewFile::ChartScrollX() const {
+    // Whole time groups only, or the hit test would pick the neighbouring group.
+    const int x = horizontalScrollBar()->value();
+    return x - x % CChart::GetStepWidth();
+}
+
+std::u16string CViewFile::TooltipFor(const SampleRecord& record) {
+    return SampleTooltipText(record, false);
+}
+
+bool CViewFile::HitTestRecord(QPoint at, SampleRecord* found) const {
+    if (!initialised_ || !chart_.HitTestPlot(at.x(), at.y())) return false;
+    uint32_t argb = 0;
+    if (!chart_.PixelAt(at.x(), at.y(), &argb)) return false;
+    return chart_.FindSampleAt(at.x(), at.y(), argb, found);
+}
+
+void CViewFile::CompressSeries(const SampleRecord& selected) {
+    const CompressOutcome outcome = kalvo::CompressSeries(chart_.GetSamples(), selected, status_);
+    if (outcome == CompressOutcome::kCompressed) chart_.SetSeriesCount(1);
+    // The range stays that of the whole day.
+    UpdateScroll();
+    viewport()->update();
+}
+
+void CViewFile::OnMenuCommand(int command_id, QPoint at) {
+    if (command_id == kCommandCompress) {
+        SampleRecord selected;
+        if (HitTestRecord(at, &selected)) CompressSeries(selected);
+    } else if (command_id == kCommandRestore) {
+        LoadDay();  // an unreadable file leaves the chart as it was, silently
+        viewport()->update();
+    }
+}
+
+bool CViewFile::OnCommand(int command_id) {
+    switch (command_id) {
+        case kCommandBackground:
+        case kCommandGrid:
+            ChooseChartColour(command_id);
+            return true;
+        case kCommandExport:
+            ExportCsv();
+            return true;
+        default:
+            return false;
+    }
+}
+
+void CViewFile::ChooseChartColour(int command_id) {
+    QWidget* owner = QApplication::activeWindow() ? QApplication::activeWindow() : window();
+    const std::optional<uint32_t> chosen = ChooseColour(owner, 0);
+    if (!chosen.has_value()) return;
+    const uint32_t colour = chosen.value();  // a plain copy keeps GCC 12's -Wdangling-pointer quiet
+    if (command_id == kCommandBackground)
+        chart_.SetBackgroundColor(colour);
+    else
+        chart_.SetGridColor(colour);
+    viewport()->update();
+}
+
+FileDialogOptions CViewFile::CsvDialogOptions() {
+    FileDialogOptions options;
+    options.mode = FileDialogOptions::Mode::kSave;  // asks before replacing a file
+    options.filter = u"EXEL Files (*.csv)";
+    options.pattern = u"*.csv";
+    options.default_extension = u"csv";
+    return options;
+}
+
+void CViewFile::ExportCsv() {
+    const std::optional<std::string> target =
+        ChooseFile(QApplication::activeWindow(), CsvDialogOptions());
+    // Creating the target empties it first; over the day being read that would lose the day.
+    if (target && !target->empty() && SameFile(*target, path_)) {
+        ShowCsvResult(CsvResult::kCannotOpen);
+        return;
+    }
+    ShowCsvResult(kalvo::ExportCsv(path_, target.value_or(std::string())));
+}
+
+bool CViewFile::event(QEvent* event) {
+    if (AppEvent* e = AppEvent::From(event)) {
+        switch (e->Message()) {
+            case WM_APP_INIT_VIEW: {
+                const std::string* path = e->Payload<std::string>();
+                InitView(path ? *path : std::string());
+                return true;
+            }
+            case WM_APP_LOAD_DAY:
+                if (!LoadDay()) SetStatus(u"Возможно файл не имеет данных");
+                return true;
+            case kMessageCommand:
+            case kMessageForward:
+                OnCommand(int(e->WParam()));
+                return true;
+            case WM_CLOSE_REQUEST:
+                close();
+                return true;
+            default:
+                break;
+        }
+    }
+    return QAbstractScrollArea::event(event);
+}
+
+void CViewFile::paintEvent(QPaintEvent*) {
+    QPainter p(viewport());
+    if (!initialised_) {
+        p.fillRect(viewport()->rect(), palette().window());
+        return;
+    }
+    chart_.SetScrollX(ChartScrollX());
+    chart_.Draw(p, viewport()->rect());
+}
+
+void CViewFile::resizeEvent(QResizeEvent* event) {
+    QAbstractScrollArea::resizeEvent(event);
+    if (initialised_) UpdateScroll();
+}
+
+void CViewFile::scrollContentsBy(int, int) {
+    viewport()->update();
+}
+
+void CViewFile::wheelEvent(QWheelEvent* event) {
+    // There is only the time axis to scroll, so the ordinary wheel moves along it.
+    QApplication::sendEvent(horizontalScrollBar(), event);
+}
+
+void CViewFile::mousePressEvent(QMouseEvent* event) {
+    const bool plain_left = IsPlainLeftClick(*event);
+    if (!plain_left) return;
+    SampleRecord found;
+    if (!HitTestRecord(event->position().toPoint(), &found)) return;
+    tooltip_text_ = TooltipFor(found);
+    viewport()->setToolTip(ToQString(tooltip_text_));
+}
+
+void CViewFile::contextMenuEvent(QContextMenuEvent* event) {
+    QMenu menu(this);
+    menu.addAction(QStringLiteral("Data compression"))->setData(kCommandCompress);
+    menu.addAction(QStringLiteral("Data restore"))->setData(kCommandRestore);
+    QAction* chosen =
+        g_menu_runner ? g_menu_runner(menu, event->globalPos()) : menu.exec(event->globalPos());
+    if (chosen) OnMenuCommand(chosen->data().toInt(), event->pos());
+}
+
+void CViewFile::closeEvent(QCloseEvent* event) {
+    SetStatus(u"");
+    event->accept();
+}
+
+CViewFile* OpenDay(const CTreeWnd& tree, QPoint pos, StatusBar* status, const AddDayPage& add) {
+    const TreeItemData* day = tree.DayAt(pos);
+    if (!day || !add) return nullptr;
+    const std::string path = day->path;
+    auto view = std::make_unique<CViewFile>(status);
+    add(view.get(), QFile::decodeName(day->name.c_str()));
+    if (!view->parent()) return nullptr;  // not taken: freed here
+    CViewFile* taken = view.release();    // owned by its tab from now on
+    taken->InitView(path);
+    return taken;
+}
+
+CViewFile* OpenDay(const CTreeWnd& tree, intptr_t lparam, StatusBar* status,
+                   const AddDayPage& add) {
+    return OpenDay(tree, QPoint(PointX(lparam), PointY(lparam)), status, add);
+}
+
+CViewFile* OpenDayTab(QTabWidget* tabs, const CTreeWnd& tree, QPoint pos, StatusBar* status) {
+    if (!tabs) return nullptr;
+    return OpenDay(tree, pos, status, [tabs](CViewFile* view, const QString& caption) {
+        tabs->setCurrentIndex(tabs->addTab(view, caption));
+    });
+}
+
+CViewFile* OpenDayTab(QTabWidget* tabs, const CTreeWnd& tree, intptr_t lparam, StatusBar* status) {
+    return OpenDayTab(tabs, tree, QPoint(PointX(lparam), PointY(lparam)), status);
+}
+
+}  // namespace kalvo

@@ -1,0 +1,163 @@
+// setting.stg: the byte layout against a hand-made reference file (tests/data/engine), the load
+// rules, every load failure with what stays applied, and saves that fail.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "core/engine/engine_test_util.h"
+#include "core/engine/file_setting.h"
+
+namespace kalvo {
+namespace {
+
+using namespace testing_util;
+
+// The values of make_reference.py.
+const std::u16string kLong = u"Термометр в подвале под лестницей дома";
+const std::string kReference = KALVO_TEST_DATA "/engine/reference.stg";
+
+class SettingsTest : public ::testing::Test {
+  protected:
+    void Fresh() {
+        peer = FakePeer();
+        t.Fill(std::vector<RomCode>{0x6F00000123456728, 0x0100000ABCDEF028});
+        s.Fill(std::vector<RomCode>{0x9A0000000ABCDE3A});
+    }
+    SettingsTest() { Fresh(); }
+    void SetReferenceState() {
+        peer.background = 0x00302010, peer.grid = 0x00C0C0C0, peer.period = 5, peer.flags = 5;
+        peer.rect = {10, 20, 810, 620};
+        t.SetCellText(0, 2, u"Котёл");
+        t.SetCellColour(0, 5, 0x004763FF);
+        t.SetCellNumber(1, 4, 1);
+        t.SetCellText(1, 2, kLong);
+        t.SetCellColour(1, 5, 0x0032CD9A);
+        const std::u16string a[] = {u"Пол", u"20,5", u"22", u"", u"Котёл"};
+        for (int i = 0; i < 5; ++i) s.SetCellText(0, 2 + i, a[i]);
+        s.SetCellText(0, 9, kLong);
+        s.SetCellNumber(0, 12, 16);
+        s.SetCellNumber(0, 14, 1);
+    }
+    static std::vector<uint8_t> Reference() {
+        const std::string bytes = ReadBytes(kReference);
+        return {bytes.begin(), bytes.end()};
+    }
+    static void Seal(std::vector<uint8_t>& image) {
+        image.back() = Crc8(image.data(), image.size() - 1, 0xFF);
+    }
+    bool Load(const std::string& path, SettingsError* why) {
+        return SHELL::CFileSetting().Load(path, peer, t, s, why);
+    }
+
+    FakePeer peer;
+    GridKalvo t;
+    GridSw s;
+    TempDir dir;
+};
+
+TEST_F(SettingsTest, SaveAndLoadTheReference) {
+    SetReferenceState();
+    const std::string path = dir.File("setting.stg");
+    ASSERT_TRUE(SHELL::CFileSetting().Save(path, peer, t, s));
+    EXPECT_EQ(ReadBytes(path), ReadBytes(kReference));
+    struct stat st {};
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0222, 0u) << "read-only between runs";
+    ASSERT_TRUE(SHELL::CFileSetting().Save(path, peer, t, s)) << "over the read-only file";
+    EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));
+
+    Fresh();
+    SettingsError why;
+    ASSERT_TRUE(Load(kReference, &why)) << SettingsErrorText(why);
+    EXPECT_EQ(peer.background, 0x00302010u);
+    EXPECT_EQ(peer.period, 5);
+    EXPECT_EQ(peer.flags, 5);
+    EXPECT_EQ(peer.rect, (WindowRect{10, 20, 810, 620}));
+    EXPECT_EQ(t.ThermometerName(1), kLong.substr(0, 31));
+    EXPECT_EQ(t.CellNumber(1, 4), 1);
+    EXPECT_EQ(t.ThermometerColour(1), 0x0032CD9Au);
+    EXPECT_EQ(s.CellText(0, 3), u"20,5");
+    EXPECT_EQ(s.CellText(0, 9), kLong.substr(0, 31));
+    EXPECT_EQ(s.CellNumber(0, 12), 16);
+    EXPECT_EQ(s.CellText(0, 14), u"Охладитель");
+}
+
+TEST_F(SettingsTest, LoadRules) {
+    // Offsets: period 36, flags 38, rectangle 40, first record 94 (serial at 95), second 197.
+    std::vector<uint8_t> image = Reference();
+    image[36] = 11;
+    image[38] = 0x02;
+    for (int i = 40; i < 44; ++i) image[size_t(i)] = 0xF8;  // left -8
+    image[197] = 0x11;
+    image[95] ^= 0x01;  // the first serial is no longer on the bus
+    Seal(image);
+    ASSERT_TRUE(ApplySettingsImage(image, peer, t, s));
+    EXPECT_EQ(peer.period, 2);
+    EXPECT_EQ(peer.flags, 2) << "flags apply whatever the period";
+    EXPECT_EQ(peer.rect, (WindowRect{0, 0, 600, 800}));
+    EXPECT_EQ(t.ThermometerName(0), u"Термометр 1");
+    EXPECT_EQ(t.CellNumber(1, 4), 1);
+}
+
+TEST_F(SettingsTest, EveryLoadFailureAndWhatStaysApplied) {
+    struct Case {
+        const char* name;
+        std::function<void(std::vector<uint8_t>&)> change;
+        SettingsError error;
+        bool rect_applied, names_applied;
+    } cases[] = {
+        {"last byte", [](auto& b) { b.back() ^= 1; }, SettingsError::kCheckByte, false, false},
+        {"one byte shorter", [](auto& b) { b.pop_back(); }, SettingsError::kCheckByte, 0, 0},
+        {"header", [](auto& b) { b[2] = 'X', Seal(b); }, SettingsError::kHeader, false, false},
+        {"thermometer marker", [](auto& b) { b[60] = 'X', Seal(b); },
+         SettingsError::kThermometerMarker, true, false},
+        {"switch marker", [](auto& b) { b[304] = 'X', Seal(b); }, SettingsError::kSwitchMarker,
+         true, true},
+        {"count beyond the end", [](auto& b) { b[92] = 7, Seal(b); }, SettingsError::kShort, true,
+         true},
+        {"inside the rectangle", [](auto& b) { b.resize(48), b.push_back(0), Seal(b); },
+         SettingsError::kShort, false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Fresh();
+        std::vector<uint8_t> image = Reference();
+        c.change(image);
+        WriteBytes(dir.File("bad.stg"), std::string(image.begin(), image.end()));
+        SettingsError why;
+        EXPECT_FALSE(Load(dir.File("bad.stg"), &why));
+        EXPECT_EQ(why, c.error) << SettingsErrorText(why);
+        EXPECT_EQ(peer.rect == (WindowRect{10, 20, 810, 620}), c.rect_applied);
+        EXPECT_EQ(t.ThermometerName(0) == u"Котёл", c.names_applied);
+        EXPECT_EQ(s.CellText(0, 3), u"");
+    }
+    SettingsError why;
+    EXPECT_FALSE(Load(dir.File("missing.stg"), &why));
+    EXPECT_EQ(why, SettingsError::kOpen);
+    WriteBytes(dir.File("empty.stg"), "");
+    EXPECT_FALSE(Load(dir.File("empty.stg"), &why));
+    EXPECT_EQ(why, SettingsError::kEmpty);
+}
+
+// A save that fails part-way leaves the previous settings whole and read-only.
+TEST_F(SettingsTest, FailedSaveKeepsThePreviousFile) {
+    struct FailingWrite : SHELL::SettingFileOps {
+        bool Write(int, const void*, size_t) override { return false; }
+    } failing_write;
+    struct FailingReplace : SHELL::SettingFileOps {
+        bool Replace(const std::string&, const std::string&) override { return false; }
+    } failing_replace;
+    SetReferenceState();
+    const std::string path = dir.File("setting.stg");
+    ASSERT_TRUE(SHELL::CFileSetting().Save(path, peer, t, s));
+    peer.period = 9;
+    EXPECT_FALSE(SHELL::CFileSetting(failing_write).Save(path, peer, t, s));
+    EXPECT_FALSE(SHELL::CFileSetting(failing_replace).Save(path, peer, t, s));
+    EXPECT_EQ(ReadBytes(path), ReadBytes(kReference));
+    EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));
+    struct stat st {};
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0222, 0u);
+}
+
+}  // namespace
+}  // namespace kalvo

@@ -1,0 +1,59 @@
+// The thermometer and switch tables: rows from the inventory, palette, colour rules, the switch
+// row refresh and the end-of-edit rules.
+#include <gtest/gtest.h>
+
+#include "core/engine/grid_kalvo.h"
+#include "core/engine/grid_sw.h"
+
+namespace kalvo {
+namespace {
+
+TEST(DeviceTablesTest, ThermometerRows) {
+    GridKalvo grid;
+    EXPECT_FALSE(grid.Fill(std::vector<RomCode>{}));
+    std::vector<RomCode> codes{0x0100000ABCDEF028};  // top byte below 0x10: 15 digits
+    for (uint64_t i = 1; i < 12; ++i) codes.push_back(0x28 + (i << 8));
+    ASSERT_TRUE(grid.Fill(codes));
+    ASSERT_EQ(grid.RowCount(), 12);
+    EXPECT_EQ(grid.CellText(0, GridKalvo::kColSerial), u"100000abcdef028");
+    EXPECT_EQ(grid.ThermometerName(11), u"Термометр 12");
+    EXPECT_EQ(grid.ThermometerColour(10), Rgb(154, 205, 50));
+    EXPECT_EQ(grid.ThermometerColour(11), Rgb(154, 205, 50));
+    EXPECT_EQ(grid.ThermometerColour(12), 0u);
+
+    EXPECT_EQ(grid.CellBackground(1, GridKalvo::kColColour), Rgb(199, 21, 133));
+    EXPECT_EQ(grid.CellBackground(0, GridKalvo::kColState), Rgb(255, 250, 205));
+    grid.UserSetText(0, GridKalvo::kColState, u"Запрещен");
+    EXPECT_EQ(grid.CellBackground(0, GridKalvo::kColState), Rgb(193, 205, 205));
+    grid.UserSetText(1, GridKalvo::kColName, std::u16string(40, u'ж'));
+    EXPECT_EQ(grid.ThermometerName(1), std::u16string(31, u'ж'));
+}
+
+TEST(DeviceTablesTest, SwitchRows) {
+    GridSw grid;
+    grid.Fill(std::vector<RomCode>{0x9A0000000ABCDE3A, 0x13A});
+    ASSERT_EQ(grid.RowCount(), 2);
+    EXPECT_EQ(grid.SwitchRom(0), 0x9A0000000ABCDE3Au);
+    EXPECT_EQ(grid.FindRow(0x13A), 1);
+    EXPECT_EQ(grid.FindRow(0x23A), -1);
+
+    // Pin bits 0 (A) and 2 (B); a low pin means the channel conducts.
+    grid.RefreshSwitchRow(0x13A, 0xC3);
+    EXPECT_EQ(grid.CellBackground(1, 8), Rgb(154, 205, 50));
+    EXPECT_EQ(grid.CellBackground(1, 15), Rgb(255, 160, 122));
+    EXPECT_EQ(grid.CellBackground(1, 9), Rgb(171, 130, 255));
+    EXPECT_EQ(grid.CellBackground(1, 10), Rgb(224, 255, 255));
+
+    const std::pair<int32_t, int32_t> numbers[] = {{16, 16}, {17, 0}, {-1, 0}, {3, 3}};
+    for (auto [entered, kept] : numbers) {
+        grid.UserSetNumber(0, 12, entered);
+        EXPECT_EQ(grid.CellNumber(0, 12), kept) << entered;
+    }
+    grid.UserSetText(0, 6, std::u16string(40, u'x'));
+    EXPECT_EQ(grid.CellText(0, 6).size(), 31u);
+    grid.UserSetText(0, 9, std::u16string(40, u'x'));  // a channel name is cut only when saved
+    EXPECT_EQ(grid.CellText(0, 9).size(), 40u);
+}
+
+}  // namespace
+}  // namespace kalvo

@@ -1,0 +1,178 @@
+// The thermostat driving simulated DS2413 channels: fixed thresholds with hysteresis, which
+// thermometer controls, the conservative cases, and a scenario through delay, steps and finish.
+#include <gtest/gtest.h>
+
+#include "core/common/status_bar.h"
+#include "core/common/text.h"
+#include "core/device/one_wire_bus.h"
+#include "core/engine/grid_kalvo.h"
+#include "core/engine/grid_sw.h"
+#include "core/engine/thermostat.h"
+#include "core/scenario/grid_sn.h"
+#include "drivers/sim/sim_api.h"
+#include "drivers/sim/sim_world.h"
+
+namespace kalvo {
+namespace {
+
+constexpr int A = 0, B = 1;
+
+class ThermostatTest : public ::testing::Test {
+  protected:
+    ThermostatTest() {
+        sim::SetActiveWorld(&world);
+        const int b = world.AddBridge("KALVO001", "FT232R USB UART");
+        world.AddDs18b20(b, 1, {});
+        world.AddDs18b20(b, 2, {});
+        first = world.AddDs2413(b, 0x10);
+        second = world.AddDs2413(b, 0x11);
+        bus.SetStatusBar(&bar);
+        bus.SetClock(clock);
+        bus.SetSwitchTable(&switches);
+        EXPECT_TRUE(bus.SearchBridges() && bus.OpenBus());
+        thermometers.Fill(bus);
+        switches.Fill(bus);
+        scenarios.SetTimeSource([this] { return now; });
+    }
+    ~ThermostatTest() override { sim::SetActiveWorld(nullptr); }
+
+    void Channel(RomCode code, int ch, std::u16string_view thermometer, std::u16string_view low,
+                 std::u16string_view high, int type = 0, int scenario = 0) {
+        const int row = switches.FindRow(code);
+        switches.SetCellText(row, GridSw::Col(ch, GridSw::kColThermometerA), thermometer);
+        switches.SetCellText(row, GridSw::Col(ch, GridSw::kColLowA), low);
+        switches.SetCellText(row, GridSw::Col(ch, GridSw::kColHighA), high);
+        switches.SetCellNumber(row, GridSw::Col(ch, GridSw::kColTypeA), type);
+        switches.SetCellNumber(row, GridSw::Col(ch, GridSw::kColScenarioA), scenario);
+    }
+    void Temp(int row, std::u16string_view text) { thermometers.SetCellText(row, 3, text); }
+    bool On(RomCode code, int ch) { return world.ChannelOn(code, ch); }
+    void Force(RomCode code, int ch) { bus.SetChannel(code, 1, ch); }
+
+    ManualClock clock{1'000'000};
+    sim::World world{clock};
+    RecordingStatusBar bar;
+    COneWireBus bus{sim::Api()};
+    GridKalvo thermometers;
+    GridSw switches;
+    GridSn scenarios;
+    BusSwitchOutputs outputs{bus};
+    Thermostat thermostat{thermometers, switches, &scenarios, outputs};
+    RomCode first = 0, second = 0;
+    int64_t now = 1'700'000'000;
+};
+
+TEST_F(ThermostatTest, HeaterAndCoolerHysteresis) {
+    Channel(first, A, u"Термометр 1", u"20", u"22", GridSw::kTypeHeaterIndex);
+    Channel(first, B, u"Термометр 2", u"20,0", u"22.0", GridSw::kTypeCoolerIndex);
+    struct Step {
+        const char16_t *heater_temp, *cooler_temp;
+        bool heater_on, cooler_on;
+    } steps[] = {
+        {u"  19,50", u"  20,00", true, false}, {u"  21,00", u"  22,00", true, true},
+        {u"  22,00", u"  21,00", false, true}, {u"  21,00", u"  19,99", false, false},
+        {u"  20,00", u"  22,01", true, true},
+    };
+    for (const Step& s : steps) {
+        Temp(0, s.heater_temp);
+        Temp(1, s.cooler_temp);
+        EXPECT_TRUE(thermostat.Pass());
+        EXPECT_EQ(On(first, A), s.heater_on) << Utf16ToUtf8(s.heater_temp);
+        EXPECT_EQ(On(first, B), s.cooler_on) << Utf16ToUtf8(s.cooler_temp);
+    }
+    // Crossed thresholds: at or below the lower one a heater goes on, a cooler off.
+    Channel(second, A, u"Термометр 1", u"22", u"20", GridSw::kTypeHeaterIndex);
+    Channel(second, B, u"Термометр 1", u"22", u"20", GridSw::kTypeCoolerIndex);
+    Force(second, B);
+    Temp(0, u"  21,00");
+    thermostat.Pass();
+    EXPECT_TRUE(On(second, A));
+    EXPECT_FALSE(On(second, B));
+}
+
+TEST_F(ThermostatTest, WhichThermometerControlsAndWhenNone) {
+    Channel(first, B, u"Термометр 2", u"20", u"22");  // A has no thermometer: off every pass
+    Channel(second, B, u"Термометр 2", u"", u"22");   // blank Тн: left as it is
+    Force(first, A);
+    Force(second, B);
+    Temp(1, u"  18,00");
+    thermostat.Pass();
+    EXPECT_FALSE(On(first, A));
+    EXPECT_TRUE(On(first, B));
+    EXPECT_TRUE(On(second, B));
+
+    // Two thermometers of one name: a forbidden one never controls, else the last one wins.
+    thermometers.SetCellText(0, 2, u"Общий");
+    thermometers.SetCellText(1, 2, u"Общий");
+    thermometers.SetCellNumber(1, 4, GridKalvo::kStateDisabled);
+    Channel(second, A, u"Общий", u"20", u"22");
+    Temp(0, u"  19,00");
+    Temp(1, u"  25,00");
+    thermostat.Pass();
+    EXPECT_TRUE(On(second, A));
+    thermometers.SetCellNumber(1, 4, GridKalvo::kStateControlling);
+    thermostat.Pass();
+    EXPECT_FALSE(On(second, A));
+    EXPECT_EQ(BuildControlPairs(thermometers, switches)[size_t(switches.FindRow(second))],
+              (ControlPair{1, -1}));
+
+    // A failed reading and a number that names no scenario switch off.
+    Channel(first, A, u"Общий", u"20,5", u"21,5");
+    Temp(1, u"  20,40");
+    thermostat.Pass();
+    EXPECT_TRUE(On(first, A)) << "20,40 is below 20,5";
+    Temp(1, u"н/д");
+    thermostat.Pass();
+    EXPECT_FALSE(On(first, A)) << "no reading, no heating";
+    Temp(1, u"  10,00");
+    for (int scenario : {17, -3}) {
+        Channel(second, B, u"Общий", u"20", u"22", GridSw::kTypeHeaterIndex, scenario);
+        Force(second, B);
+        thermostat.Pass();
+        EXPECT_FALSE(On(second, B)) << scenario;
+    }
+    thermometers.ClearRows();
+    EXPECT_FALSE(thermostat.Pass());
+}
+
+// Delay 60 s, then steps of 10 s (20/22) and 20 s (25/30), one cycle.
+TEST_F(ThermostatTest, ScenarioThroughDelayStepsAndFinish) {
+    scenarios.SetCellNumber(0, GridSn::kColCycles, 1);
+    scenarios.SetCellText(0, GridSn::kColDelay, u"0:1:0;");
+    scenarios.SetCellText(0, GridSn::kColFirstStep, u"0:0:10;20/22");
+    scenarios.SetCellText(0, GridSn::kColFirstStep + 1, u"0:0:20;25/30");
+    scenarios.SetCellText(0, GridSn::kColFirstStep + 2, u"0:0:0;");
+    const int64_t t0 = now;
+    scenarios.RestartAll();
+    Channel(first, A, u"Термометр 1", u"", u"", GridSw::kTypeHeaterIndex, 1);
+    Channel(second, A, u"Термометр 2", u"", u"");  // keeps whatever it is given
+    Force(second, A);
+    Temp(1, u"  19,00");
+    struct Step {
+        int64_t at;
+        const char16_t* temp;
+        bool scenario_on, other_on;
+    } steps[] = {
+        {0, u"  19,00", false, false},  // the delay begins: every output off once
+        {30, u"  19,00", false, true},  // then left alone (the other one switched on again)
+        {61, u"  19,00", true, true},   // step 0: 19 <= 20
+        {71, u"  31,00", false, true},  // step 1: 31 >= 30
+        {90, u"  19,00", true, true},   // step 1: 19 <= 25
+        {91, u"  40,00", true, true},   // end of the cycle: no thresholds applied
+        {92, u"  19,00", false, true},  // finished: off from now on
+        {500, u"  19,00", false, true},
+    };
+    for (const Step& s : steps) {
+        SCOPED_TRACE(s.at);
+        now = t0 + s.at;
+        Temp(0, s.temp);
+        if (s.at == 30) Force(second, A);
+        thermostat.Pass();
+        EXPECT_EQ(On(first, A), s.scenario_on);
+        EXPECT_EQ(On(second, A), s.other_on);
+    }
+    EXPECT_EQ(scenarios.CompletedCycles(0), 1);
+}
+
+}  // namespace
+}  // namespace kalvo

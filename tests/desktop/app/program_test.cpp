@@ -1,0 +1,277 @@
+// The real program, started offscreen in a program folder of its own beside the simulated driver
+// and stopped with SIGTERM: what it leaves on disk and on stderr.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <span>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/archive/data_file.h"
+#include "core/archive/day_archive.h"
+#include "core/common/colour.h"
+#include "core/common/sample_record.h"
+#include "core/engine/file_setting.h"
+#include "core/engine/grid_kalvo.h"
+#include "core/engine/grid_sw.h"
+#include "drivers/sim/sim_world.h"
+
+namespace kalvo {
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+std::string Slurp(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// The fields of setting.stg that are neither table cells nor tested here.
+class Peer : public SettingsPeer {
+  public:
+    uint32_t BackgroundColour() const override { return background; }
+    void SetBackgroundColour(uint32_t c) override { background = c; }
+    uint32_t GridColour() const override { return grid; }
+    void SetGridColour(uint32_t c) override { grid = c; }
+    int Period() const override { return period; }
+    uint16_t Flags() const override { return flags; }
+    void ApplyPeriodAndFlags(int p, uint16_t f) override {
+        period = p;
+        flags = f;
+    }
+    WindowRect MainWindowRect() const override { return {10, 20, 810, 620}; }
+    void MoveMainWindow(const WindowRect&) override {}
+
+    uint32_t background = Rgb(255, 255, 255), grid = Rgb(192, 192, 192);
+    int period = 2;
+    uint16_t flags = 0;
+};
+
+class ProgramTest : public ::testing::Test {
+  protected:
+    ProgramTest() {
+        static int counter = 0;
+        // Beside the build's own files, so the program can be linked rather than copied.
+        dir_ = fs::path(KALVO_BUILD_DIR) / "tests" / "app" /
+               ("run_" + std::to_string(getpid()) + "_" + std::to_string(++counter));
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+        Place(KALVO_PROGRAM, dir_ / "kalvo");
+        Place(KALVO_SIM_DRIVER, dir_ / "libftd2xx.so");
+    }
+    ~ProgramTest() override {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+        std::error_code ec;
+        for (const auto& entry : fs::recursive_directory_iterator(dir_, ec))
+            fs::permissions(entry.path(), fs::perms::owner_all, fs::perm_options::add, ec);
+        fs::remove_all(dir_, ec);
+    }
+    static void Place(const fs::path& from, const fs::path& to) {
+        std::error_code ec;
+        fs::create_hard_link(from, to, ec);
+        if (ec) fs::copy_file(from, to, fs::copy_options::overwrite_existing);
+    }
+    void Bus(const std::string& text) { std::ofstream(dir_ / "simbus.conf") << text; }
+    fs::path Root() const { return dir_ / "appdata"; }
+
+    void Start(const std::vector<std::string>& extra_env = {}) {
+        // Qt's and the font library's caches live until exit; only theirs are not leaks.
+        std::ofstream(dir_ / "lsan.supp") << "leak:libfontconfig\nleak:libQt6Core\n"
+                                             "leak:libQt6Gui\nleak:libQt6Widgets\n"
+                                             "leak:libglib\nleak:libfreetype\nleak:libdbus\n";
+        std::vector<std::string> env{"QT_QPA_PLATFORM=offscreen", "TZ=MSK-3",
+                                     "HOME=" + dir_.string(),
+                                     "LSAN_OPTIONS=suppressions=" + (dir_ / "lsan.supp").string()};
+        for (const char* keep : {"PATH", "ASAN_OPTIONS", "UBSAN_OPTIONS"})
+            if (const char* v = getenv(keep)) env.push_back(std::string(keep) + "=" + v);
+        env.insert(env.end(), extra_env.begin(), extra_env.end());
+        const std::string program = (dir_ / "kalvo").string();
+        const std::string err = (dir_ / "stderr.txt").string();
+        pid_ = fork();
+        ASSERT_GE(pid_, 0);
+        if (pid_ == 0) {
+            std::vector<char*> envp;
+            for (std::string& e : env) envp.push_back(e.data());
+            envp.push_back(nullptr);
+            freopen(err.c_str(), "w", stderr);
+            freopen("/dev/null", "w", stdout);
+            char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
+            execve(program.c_str(), argv, envp.data());
+            _exit(127);
+        }
+    }
+    std::string Stderr() const { return Slurp(dir_ / "stderr.txt"); }
+    // True once stderr holds the text (the program still running or not).
+    bool WaitForStderr(const std::string& text, int seconds = 20) {
+        const auto end = Clock::now() + std::chrono::seconds(seconds);
+        while (Clock::now() < end) {
+            if (Stderr().find(text) != std::string::npos) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return false;
+    }
+    // The exit code once the program has ended; -1 when it still runs after `seconds`, -2 when
+    // a signal ended it.
+    int WaitForExit(int seconds = 20) {
+        const auto end = Clock::now() + std::chrono::seconds(seconds);
+        while (Clock::now() < end) {
+            int status = 0;
+            if (waitpid(pid_, &status, WNOHANG) == pid_) {
+                pid_ = -1;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : -2;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return -1;
+    }
+    bool Running() {
+        int status = 0;
+        return pid_ > 0 && waitpid(pid_, &status, WNOHANG) == 0;
+    }
+    int Terminate(int seconds = 20) {
+        kill(pid_, SIGTERM);
+        return WaitForExit(seconds);
+    }
+
+    fs::path dir_;
+    pid_t pid_ = -1;
+};
+
+TEST_F(ProgramTest, MeasuresRecordsAndSavesEverythingAtSigterm) {
+    Bus("bridge serial=A50285BI\n"
+        "ds18b20 id=00000A1B2C3D temp=21.5\n"
+        "ds1820  id=000000B0B0B0 temp=-3.25\n"
+        "ds2413  id=0000000ABCDE\n"
+        "latency_ms=0\n");
+    const std::vector<RomCode> thermometers = [] {
+        std::vector<RomCode> codes{sim::MakeRomCode(0x28, 0x0A1B2C3D),
+                                   sim::MakeRomCode(0x10, 0xB0B0B0)};
+        std::sort(codes.begin(), codes.end());  // the inventory's order
+        return codes;
+    }();
+    const std::vector<RomCode> switches{sim::MakeRomCode(0x3A, 0xABCDE)};
+    // Names, colours, measure at start, write the data file.
+    GridKalvo rows;
+    GridSw switch_rows;
+    rows.Fill(thermometers);
+    switch_rows.Fill(switches);
+    const std::u16string names[2] = {u"Комната", u"Улица"};
+    const uint32_t colours[2] = {Rgb(200, 30, 40), Rgb(20, 90, 210)};
+    for (int i = 0; i < 2; ++i) {
+        rows.SetCellText(i, GridKalvo::kColName, names[i]);
+        rows.SetCellColour(i, GridKalvo::kColColour, colours[i]);
+    }
+    Peer peer;
+    peer.flags = kFlagWriteDataFile | kFlagMeasureAtStart;
+    fs::create_directories(Root());
+    {
+        const std::vector<uint8_t> image = BuildSettingsImage(peer, rows, switch_rows);
+        std::ofstream(Root() / "setting.stg", std::ios::binary)
+            .write(reinterpret_cast<const char*>(image.data()), std::streamsize(image.size()));
+    }
+
+    const int64_t started = NowSeconds();
+    Start();
+    // The first cycle comes 10 ms after the start, the next two seconds later.
+    std::this_thread::sleep_for(std::chrono::milliseconds(3500));
+    ASSERT_TRUE(Running()) << Stderr();
+    EXPECT_EQ(Terminate(), 0) << Stderr();
+    const int64_t ended = NowSeconds();
+
+    // Whole passes under today's name, with the stored names and colours and the bus's
+    // temperatures.
+    std::string day_file = BuildDayPaths(Root().string(), ended).day_file;
+    if (!fs::exists(day_file)) day_file = BuildDayPaths(Root().string(), started).day_file;
+    SampleList records;
+    SHELL::CDataFile file;
+    ASSERT_EQ(file.Read(day_file, records), 2u) << day_file;
+    ASSERT_GE(records.size(), 4u);
+    ASSERT_EQ(records.size() % 2, 0u);
+    const double expected[2] = {
+        thermometers[0] == sim::MakeRomCode(0x28, 0x0A1B2C3D) ? 21.5 : -3.25,
+        thermometers[0] == sim::MakeRomCode(0x28, 0x0A1B2C3D) ? -3.25 : 21.5};
+    for (size_t i = 0; i < records.size(); ++i) {
+        const SampleRecord& r = records[i];
+        const size_t row = i % 2;
+        EXPECT_EQ(r.rom, thermometers[row]);
+        EXPECT_EQ(r.name, names[row]);
+        EXPECT_EQ(r.colour, ColorrefToArgb(colours[row]));
+        EXPECT_EQ(r.valid, 1u);
+        EXPECT_DOUBLE_EQ(r.temperature, expected[row]);
+        EXPECT_EQ(r.time, records[i - row].time);
+        EXPECT_GE(r.time, started - 1);
+        EXPECT_LE(r.time, ended + 1);
+    }
+
+    // setting.stg was written again, valid, with the same entries.
+    const std::string saved = Slurp(Root() / "setting.stg");
+    GridKalvo loaded;
+    GridSw loaded_switches;
+    loaded.Fill(thermometers);
+    loaded_switches.Fill(switches);
+    Peer after;
+    SettingsError why = SettingsError::kNone;
+    ASSERT_TRUE(
+        ApplySettingsImage(std::span(reinterpret_cast<const uint8_t*>(saved.data()), saved.size()),
+                           after, loaded, loaded_switches, &why))
+        << SettingsErrorText(why);
+    EXPECT_EQ(after.flags, kFlagWriteDataFile | kFlagMeasureAtStart);
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(loaded.CellText(i, GridKalvo::kColName), names[i]);
+        EXPECT_EQ(loaded.CellColour(i, GridKalvo::kColColour), colours[i]);
+    }
+    EXPECT_EQ(Stderr().find("Error"), std::string::npos) << Stderr();
+}
+
+TEST_F(ProgramTest, StartUpFailuresShowTheirBoxAndEndOnSigterm) {
+    struct Case {
+        const char* bus;
+        const char* box;
+    };
+    const Case cases[] = {
+        // A bridge of another type is no FT232R.
+        {"bridge serial=X1 type=6\nds18b20 id=00000A1B2C3D\nlatency_ms=0\n",
+         "Error FT232R: Не найдены устройства FT232R, приложение будет закрыто.\n"},
+        {"bridge serial=X1\nlatency_ms=0\n",
+         "Error 1-wire: Не найдены устройства на шине 1-wire, приложение будет закрыто.\n"},
+    };
+    for (const Case& c : cases) {
+        Bus(c.bus);
+        Start();
+        // The box waits for an answer; the signal answers it and the program ends.
+        ASSERT_TRUE(WaitForStderr(c.box)) << Stderr();
+        EXPECT_TRUE(Running());
+        EXPECT_EQ(Terminate(), 0) << Stderr();
+        EXPECT_FALSE(fs::exists(Root() / "setting.stg"));
+    }
+
+    // Without the driver library: the box comes from the start-up thread, then code 2.
+    Bus("ds18b20 id=00000A1B2C3D\n");
+    Start({"KALVO_D2XX_LIBRARY=" + (dir_ / "missing.so").string()});
+    ASSERT_TRUE(WaitForStderr("Error: missing.so загрузка DLL невозможна")) << Stderr();
+    EXPECT_EQ(Terminate(), 2) << Stderr();
+}
+
+TEST_F(ProgramTest, OnlySwitchesStayOpenAndSaveNothing) {
+    Bus("bridge serial=X1\nds2413 id=0000000ABCDE\nlatency_ms=0\n");
+    Start();
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    EXPECT_TRUE(Running()) << Stderr();
+    EXPECT_EQ(Terminate(), 0) << Stderr();
+    EXPECT_FALSE(fs::exists(Root() / "setting.stg"));
+    EXPECT_EQ(Stderr().find("Error"), std::string::npos) << Stderr();
+}
+
+}  // namespace
+}  // namespace kalvo

@@ -1,0 +1,371 @@
+// The device page over the simulated bus: layout and initial values, start-up through the
+// page's messages, the options and the period driving the engine, table edits through the
+// editors reaching the engine's samples, the cycle marks, and the channel drawings.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QRegularExpression>
+
+#include <filesystem>
+#include <memory>
+
+#include "core/common/clock.h"
+#include "core/common/colour.h"
+#include "core/common/message_box.h"
+#include "core/common/messages.h"
+#include "core/common/status_bar.h"
+#include "core/common/text.h"
+#include "core/scenario/grid_sn.h"
+#include "desktop/chart/kalvo_view.h"
+#include "desktop/chart/live_view_host.h"
+#include "desktop/pages/view_dev.h"
+#include "desktop/widgets/app_event.h"
+#include "desktop/widgets/channel_diagram.h"
+#include "desktop/widgets/colour_dialog.h"
+#include "desktop/widgets/ui_test_util.h"
+#include "drivers/sim/sim_api.h"
+#include "drivers/sim/sim_world.h"
+
+namespace kalvo {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace testing_ui;
+
+constexpr int kPaneCycleBegun = 3;
+constexpr int kPaneCycleEnded = 4;
+
+class QuietLiveHost : public LiveViewHost {
+  public:
+    void PostToFrame(uint32_t, uintptr_t, intptr_t) override {}
+    int GetAutoScrollSuspended() const override { return 0; }
+    void SetAutoScrollSuspended(int) override {}
+};
+
+class DevicePageTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/kalvo_dev_XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir = pattern;
+        sim::SetActiveWorld(&world);
+        SetMessageBoxHandler(
+            [this](std::u16string_view caption, std::u16string_view text, BoxKind) {
+                boxes.push_back(std::u16string(caption) + u": " + std::u16string(text));
+                return BoxAnswer::kOk;
+            });
+        live = std::make_unique<CKalvoView>(&live_host);
+        PostAppEvent(live.get(), WM_APP_INIT_VIEW);
+        Pump();
+    }
+    void TearDown() override {
+        page.reset();
+        live.reset();
+        sim::SetActiveWorld(nullptr);
+        SetMessageBoxHandler(nullptr);
+        SetColourChooser(nullptr);
+        Pump();
+        std::error_code ignored;
+        fs::remove_all(dir, ignored);
+    }
+    // A bridge with two thermometers and a switch.
+    void Devices() {
+        const int bridge = world.AddBridge("KALVO001", "FT232R USB UART");
+        sim::Thermal warm;
+        warm.base_c = 21.5;
+        sensors.push_back(world.AddDs18b20(bridge, 0x1001, warm, 9));
+        sim::Thermal cold;
+        cold.base_c = 4.25;
+        sensors.push_back(world.AddDs18b20(bridge, 0x1002, cold, 9));
+        world.AddDs2413(bridge, 0x2001);
+    }
+    void Make() {
+        EngineOptions options;
+        options.archive_root = dir;
+        options.ms_per_second = 2;  // one engine second lasts 2 ms
+        options.bus_clock = &clock;
+        page = std::make_unique<CViewDev>(sim::Api(), &frame, live.get(), &scenarios, options);
+        page->resize(900, 640);
+        page->show();
+        Pump();
+    }
+    bool Posted(uint32_t message, int64_t lparam = -1) const {
+        for (const auto& p : frame.posts)
+            if (p[0] == message && (lparam < 0 || p[2] == lparam)) return true;
+        return false;
+    }
+    // The frame's step 4 of the start-up chain, then the engine's own messages.
+    void StartUp() {
+        PostAppEvent(page.get(), WM_APP_INIT_VIEW, 0, reinterpret_cast<intptr_t>(&status));
+        ASSERT_TRUE(QTest::qWaitFor([&] {
+            return Posted(WM_APP_ENGINE_READY) || Posted(WM_CLOSE_REQUEST) ||
+                   (Posted(WM_APP_INIT_NEXT) && !status.LastText(kPaneMain).empty() &&
+                    status.LastText(kPaneMain).find(u"Thermometers") == 0);
+        }));
+        Pump();
+    }
+    Engine& TheEngine() { return page->GetEngine(); }
+    PropertyGrid& Thermometers() { return *page->ThermometerView(); }
+    PropertyGrid& Switches() { return *page->SwitchView(); }
+    bool RunCycles(int count) {
+        const size_t marks = status.Marks().size();
+        return QTest::qWaitFor([&] { return status.Marks().size() >= marks + size_t(4 * count); },
+                               20000);
+    }
+    // The newest live sample of a thermometer.
+    SampleRecord LastSample(RomCode rom) {
+        const SampleList& samples = live->Chart().GetSamples();
+        for (auto it = samples.rbegin(); it != samples.rend(); ++it)
+            if (it->rom == rom) return *it;
+        return {};
+    }
+    void EnterPeriod(const QString& text, bool typed = true) {
+        QLineEdit* edit = page->PeriodEdit();
+        edit->clear();
+        if (typed)
+            QTest::keyClicks(edit, text);
+        else
+            edit->setText(text);  // what the keyboard cannot type, such as a paste
+        QTest::keyClick(edit, Qt::Key_Return);
+        Pump();
+    }
+
+    std::string dir;
+    ManualClock clock;
+    sim::World world{clock};
+    std::vector<RomCode> sensors;
+    FakeFrame frame;
+    QuietLiveHost live_host;
+    std::unique_ptr<CKalvoView> live;
+    GridSn scenarios;
+    RecordingStatusBar status;
+    std::vector<std::u16string> boxes;
+    std::unique_ptr<CViewDev> page;
+};
+
+TEST_F(DevicePageTest, LayoutAndInitialValues) {
+    Make();
+    EXPECT_EQ(page->OptionsBox()->title(), QStringLiteral("Параметры измерений"));
+    EXPECT_TRUE(page->WriteFileBox()->isChecked());
+    EXPECT_FALSE(page->MeasureAtStartBox()->isChecked());
+    EXPECT_FALSE(page->HideToTrayBox()->isChecked());
+    EXPECT_EQ(page->PeriodEdit()->text(), QStringLiteral("2"));
+    EXPECT_EQ(Thermometers().palette().color(QPalette::Base), QColor(255, 250, 205));
+    EXPECT_EQ(Switches().palette().color(QPalette::Base), QColor(224, 255, 255));
+
+    // Options above the tables, the thermometers above the switches, the drawings below them.
+    const auto thermometers = Thermometers().geometry();
+    const auto switches = Switches().geometry();
+    const auto heater = page->HeaterDiagram()->geometry();
+    EXPECT_LT(page->OptionsBox()->geometry().bottom(), thermometers.top());
+    EXPECT_LT(thermometers.bottom(), switches.top());
+    EXPECT_LT(switches.bottom(), heater.top());
+    EXPECT_LT(heater.right(), page->CoolerDiagram()->geometry().left());
+
+    // The tables share what the window grows by; the drawings keep their size.
+    page->resize(1100, 840);
+    Pump();
+    EXPECT_EQ(Thermometers().height(), thermometers.height() + 100);
+    EXPECT_EQ(Switches().height(), switches.height() + 100);
+    EXPECT_EQ(Thermometers().width(), thermometers.width() + 200);
+    EXPECT_EQ(page->HeaterDiagram()->size(), heater.size());
+}
+
+TEST_F(DevicePageTest, StartUpGoesThroughThePageMessages) {
+    Devices();
+    Make();
+    StartUp();
+    EXPECT_TRUE(Posted(WM_APP_INIT_NEXT, 4));
+    EXPECT_TRUE(Posted(WM_APP_ENGINE_READY));
+    EXPECT_EQ(live->GetEngineReady(), 1u);
+    GridModel* t = Thermometers().Model();
+    ASSERT_EQ(t->rowCount(), 2);
+    EXPECT_EQ(t->data(t->index(1, GridKalvo::kColName)).toString(), QStringLiteral("Термометр 2"));
+    EXPECT_EQ(Switches().Model()->rowCount(), 1);
+    EXPECT_EQ(status.LastText(kPaneMain), u"The settings file is corrupted");  // none yet
+    // Serial numbers and list texts fit their columns in this font.
+    const QFontMetrics metrics(Thermometers().font());
+    EXPECT_GT(Thermometers().columnWidth(GridKalvo::kColSerial),
+              metrics.horizontalAdvance(QStringLiteral("ffffffffffffffff")) + 6);
+    EXPECT_GT(Switches().columnWidth(GridSw::kColTypeA),
+              metrics.horizontalAdvance(QStringLiteral("Нагреватель")) + 6);
+
+    // Without a bridge: the box through the handler, then the close request.
+    page.reset();
+    sim::World empty{clock};
+    sim::SetActiveWorld(&empty);
+    frame.posts.clear();
+    Make();
+    StartUp();
+    EXPECT_EQ(boxes,
+              (std::vector<std::u16string>{
+                  u"Error FT232R: Не найдены устройства FT232R, приложение будет закрыто."}));
+    EXPECT_TRUE(Posted(WM_CLOSE_REQUEST));
+    page.reset();
+    sim::SetActiveWorld(&world);
+}
+
+TEST_F(DevicePageTest, OptionsAndPeriodDriveTheEngine) {
+    Devices();
+    Make();
+    StartUp();
+    ASSERT_TRUE(Posted(WM_APP_ENGINE_READY));
+    // Each box sets the byte and the bit together.
+    QTest::mouseClick(page->WriteFileBox(), Qt::LeftButton);
+    QTest::mouseClick(page->HideToTrayBox(), Qt::LeftButton);
+    EXPECT_FALSE(TheEngine().WriteDataFile());
+    EXPECT_TRUE(TheEngine().HideToTrayAtStart());
+    EXPECT_EQ(TheEngine().Flags(), kFlagHideToTray);
+    QTest::mouseClick(page->MeasureAtStartBox(), Qt::LeftButton);
+    EXPECT_TRUE(TheEngine().MeasureAtStart());
+    EXPECT_EQ(TheEngine().Flags(), kFlagMeasureAtStart | kFlagHideToTray);
+    EXPECT_EQ(frame.starts, 0);  // ticking "measure at start" starts nothing now
+
+    const std::u16string range = u"Значения должны быть в диапазоне 1 - 10 секунд";
+    for (const auto& [text, typed] :
+         std::vector<std::pair<QString, bool>>{{QStringLiteral("1"), true},
+                                               {QStringLiteral("11"), true},
+                                               {QStringLiteral("0"), true},
+                                               {QStringLiteral(""), true},
+                                               {QStringLiteral("abc"), false}}) {
+        EnterPeriod(QStringLiteral("9"));
+        status.Clear();
+        EnterPeriod(text, typed);
+        EXPECT_EQ(status.LastText(kPaneMain), range) << text.toStdString();
+        EXPECT_EQ(TheEngine().Period(), 2) << text.toStdString();
+        EXPECT_EQ(TheEngine().TimerPeriodMs(), 2000);
+        EXPECT_EQ(page->PeriodEdit()->text(), QStringLiteral("2"));
+    }
+    status.Clear();
+    EnterPeriod(QStringLiteral("1x0"));  // only digits reach the box
+    EXPECT_EQ(page->PeriodEdit()->text(), QStringLiteral("10"));
+    EXPECT_EQ(TheEngine().Period(), 10);
+    EXPECT_EQ(TheEngine().TimerPeriodMs(), 10000);
+    EXPECT_TRUE(status.Texts().empty());
+}
+
+TEST_F(DevicePageTest, TableEditsFollowTheRulesAndReachTheSamples) {
+    Devices();
+    world.AddDs2413(0, 0x2002);
+    Make();
+    StartUp();
+    ASSERT_TRUE(Posted(WM_APP_ENGINE_READY));
+    TheEngine().StartMeasuring(true);
+    ASSERT_TRUE(RunCycles(1));
+
+    // The rows follow the ROM codes' order; find each sensor's.
+    auto row_of = [&](RomCode rom) {
+        for (int r = 0; r < 2; ++r)
+            if (TheEngine().Thermometers().CellText(r, GridKalvo::kColSerial) == ToHex(rom))
+                return r;
+        return -1;
+    };
+    const int first = row_of(sensors[0]);
+    ASSERT_GE(first, 0);
+    const int second = 1 - first;
+    ASSERT_EQ(row_of(sensors[1]), second);
+
+    // Thermometer names keep 31 characters; the state list and the colour chooser.
+    const std::u16string forty = u"Северная стена, второй этаж, у окна - 40";
+    ASSERT_EQ(forty.size(), 40u);
+    ASSERT_TRUE(TypeIntoCell(Thermometers(), first, GridKalvo::kColName, forty));
+    EXPECT_EQ(TheEngine().Thermometers().CellText(first, GridKalvo::kColName), forty.substr(0, 31));
+
+    ClickCell(Thermometers(), second, GridKalvo::kColState);
+    QComboBox* box = OpenEditor<QComboBox>(Thermometers());
+    ASSERT_NE(box, nullptr);
+    QTest::keyClick(box, Qt::Key_Down);
+    Pump();
+    EXPECT_EQ(TheEngine().Thermometers().CellNumber(second, GridKalvo::kColState), 1);
+    ClickCell(Thermometers(), first, 0);
+    EXPECT_EQ(CellPixel(Thermometers(), second, GridKalvo::kColState), ToQRgb(Rgb(193, 205, 205)));
+
+    SetColourChooser([](QWidget*, uint32_t, CustomColours&) -> std::optional<uint32_t> {
+        return Rgb(0, 128, 255);
+    });
+    DoubleClickCell(Thermometers(), second, GridKalvo::kColColour);
+    EXPECT_EQ(TheEngine().Thermometers().CellColour(second, GridKalvo::kColColour),
+              Rgb(0, 128, 255));
+    ClickCell(Thermometers(), first, 0);
+    EXPECT_EQ(CellPixel(Thermometers(), second, GridKalvo::kColColour), ToQRgb(Rgb(0, 128, 255)));
+
+    // The next cycle measures with the new name and colour.
+    ASSERT_TRUE(RunCycles(2));
+    Pump();
+    EXPECT_EQ(LastSample(sensors[0]).name, forty.substr(0, 31));
+    EXPECT_EQ(LastSample(sensors[1]).colour, ColorrefToArgb(Rgb(0, 128, 255)));
+    EXPECT_EQ(LastSample(sensors[1]).name, u"Термометр " + ToU16(second + 1));
+    // The temperature column shows the readings.
+    const QString shown =
+        Thermometers()
+            .Model()
+            ->data(Thermometers().Model()->index(first, GridKalvo::kColTemperature))
+            .toString();
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^  2[0-9],[0-9][0-9]$")).match(shown).hasMatch())
+        << shown.toStdString();
+
+    // Switch table: scenario numbers 0 to 16, controller names cut, states shown only.
+    const int scenario_a = GridSw::Col(0, GridSw::kColScenarioA);
+    const int scenario_b = GridSw::Col(1, GridSw::kColScenarioA);
+    ASSERT_TRUE(TypeIntoCell(Switches(), 0, scenario_a, u"17"));
+    EXPECT_EQ(TheEngine().Switches().CellNumber(0, scenario_a), 0);
+    ASSERT_TRUE(TypeIntoCell(Switches(), 0, scenario_b, u"16"));
+    EXPECT_EQ(TheEngine().Switches().CellNumber(0, scenario_b), 16);
+    const int controller_b = GridSw::Col(1, GridSw::kColThermometerA);
+    ASSERT_TRUE(TypeIntoCell(Switches(), 1, controller_b, forty));
+    EXPECT_EQ(TheEngine().Switches().CellText(1, controller_b), forty.substr(0, 31));
+    for (int col : {0, 1, GridSw::kColStateA, GridSw::Col(1, GridSw::kColStateA)}) {
+        ClickCell(Switches(), 0, col);
+        EXPECT_EQ(OpenEditor<QLineEdit>(Switches()), nullptr) << col;
+    }
+}
+
+TEST_F(DevicePageTest, CycleMarksAndTheCloseGoThroughThePage) {
+    Devices();
+    Make();
+    StartUp();
+    TheEngine().StartMeasuring(true);
+    ASSERT_TRUE(RunCycles(2));
+    // The marks reach the status bar: red while a cycle runs, green when it has ended.
+    const auto marks = status.Marks();
+    ASSERT_GE(marks.size(), 4u);
+    EXPECT_EQ(marks[0], (std::pair{kPaneCycleBegun, StatusBar::kMarkRed}));
+    EXPECT_EQ(marks[2], (std::pair{kPaneCycleEnded, StatusBar::kMarkGreen}));
+    // The live view had samples (a batch replaced before it was shown is skipped).
+    ASSERT_GE(live->Chart().GetCount(), 2);
+    EXPECT_EQ(live->Chart().GetSamples().back().valid, 1u);
+
+    // A close request hides the window and waits for the worker's own close.
+    EXPECT_FALSE(TheEngine().OnClose(0));
+    EXPECT_EQ(frame.window_hides, 1);
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        for (const auto& p : frame.posts)
+            if (p[0] == WM_CLOSE_REQUEST && p[1] == 1) return true;
+        return false;
+    }));
+}
+
+TEST(ChannelDiagram, OutputsSwitchAtTheRightThresholds) {
+    // A heater is on while the temperature climbs from Тн (0) to Тв (1), a cooler while it falls
+    // from Тв to Тн.
+    using Kind = ChannelDiagram::Kind;
+    for (Kind kind : {Kind::kHeater, Kind::kCooler}) {
+        const double from = kind == Kind::kHeater ? 0.0 : 1.0;
+        const auto spans = ChannelDiagram::OnSpans(kind);
+        ASSERT_GE(spans.size(), 2u);
+        for (const auto& span : spans) {
+            if (span.from > 0) {
+                EXPECT_NEAR(ChannelDiagram::Level(kind, span.from), from, 0.01);
+            }
+            if (span.to < 1) {
+                EXPECT_NEAR(ChannelDiagram::Level(kind, span.to), 1 - from, 0.01);
+            }
+        }
+    }
+}
+
+}  // namespace
+}  // namespace kalvo

@@ -1,0 +1,193 @@
+// simbus.conf: the format, its errors, and the worlds built from it.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "drivers/sim/sim_config.h"
+#include "drivers/sim/sim_world.h"
+#include "uart_master.h"
+
+namespace kalvo::sim {
+namespace {
+
+TEST(SimConfig, ParsesEveryStatementWithQuotesAndComments) {
+    const char* text = R"(# a comment line
+ds2413 id=0000000000AA          # before any bridge: the default bridge
+bridge serial=A50285BI description="FT232R USB UART #2" type=6
+  ds18b20 id=00000A1B2C3D temp=21.5 swing=1.5 period=600 noise=0.02 resolution=10 phase=90
+ds1820  id=000000B0B0B0 temp=-3,25
+bridge serial=X open=fail
+device  family=01 id=000000123456
+couple  switch=0000000000AA channel=b sensor=00000A1B2C3D rate=-0.6
+
+latency_ms=4 seed=42
+)";
+    BusConfig c;
+    ConfigError e;
+    ASSERT_TRUE(ParseBusConfig(text, &c, &e)) << e.Text();
+    ASSERT_EQ(c.bridges.size(), 3u);
+    EXPECT_EQ(c.bridges[0].serial, "KALVO001");
+    EXPECT_EQ(c.bridges[0].description, "FT232R USB UART");
+    ASSERT_EQ(c.bridges[0].devices.size(), 1u);
+    EXPECT_EQ(c.bridges[0].devices[0].kind, DeviceConfig::Kind::kDs2413);
+
+    const BridgeConfig& b = c.bridges[1];
+    EXPECT_EQ(b.serial, "A50285BI");
+    EXPECT_EQ(b.description, "FT232R USB UART #2");
+    EXPECT_EQ(b.type, 6u);
+    EXPECT_FALSE(b.open_fails);
+    ASSERT_EQ(b.devices.size(), 2u);
+    EXPECT_EQ(b.devices[0].id48, 0x00000A1B2C3Dull);
+    EXPECT_EQ(b.devices[0].thermal.base_c, 21.5);
+    EXPECT_EQ(b.devices[0].thermal.swing_c, 1.5);
+    EXPECT_EQ(b.devices[0].thermal.period_s, 600);
+    EXPECT_EQ(b.devices[0].thermal.noise_c, 0.02);
+    EXPECT_NEAR(b.devices[0].thermal.phase_rad, 1.5707963, 1e-6);
+    EXPECT_EQ(b.devices[0].resolution, 10);
+    EXPECT_EQ(b.devices[1].thermal.base_c, -3.25);
+
+    EXPECT_TRUE(c.bridges[2].open_fails);
+    EXPECT_EQ(c.bridges[2].devices[0].family, 0x01);
+    ASSERT_EQ(c.couplings.size(), 1u);
+    EXPECT_EQ(c.couplings[0].channel, 1);
+    EXPECT_EQ(c.couplings[0].rate_c_per_min, -0.6);
+    EXPECT_EQ(c.latency_ms, 4);
+    EXPECT_EQ(c.seed, 42u);
+
+    // An empty file is one bridge without devices.
+    ASSERT_TRUE(ParseBusConfig("# nothing\n\n", &c, &e));
+    ASSERT_EQ(c.bridges.size(), 1u);
+    EXPECT_TRUE(c.bridges[0].devices.empty());
+}
+
+TEST(SimConfig, EveryErrorNamesItsLine) {
+    struct Case {
+        const char* text;
+        int line;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"\n\nsensor id=000000000001", 3, "unknown statement 'sensor'"},
+        {"ds18b20 id=000000000001 tmp=3", 1, "unknown key 'tmp'"},
+        {"ds18b20 id=000000000001 temp=warm", 1, "bad number for temp"},
+        {"ds18b20 id=000000000001 temp=200", 1, "temp out of range"},
+        {"ds18b20 id=000000000001 resolution=13", 1, "resolution out of range"},
+        {"ds18b20 id=000000000001 resolution=11.5", 1, "bad number for resolution"},
+        {"ds18b20 id=00000001", 1, "id must be 12 hex digits"},
+        {"ds18b20 id=00000000000G", 1, "id must be 12 hex digits"},
+        {"ds18b20 temp=3", 1, "missing id"},
+        {"ds18b20 id=000000000001 id=000000000002", 1, "duplicate key 'id'"},
+        {"ds18b20 id=000000000001\nds2413 id=000000000001", 2, "duplicate id"},
+        {"ds18b20 id=000000000001 period=0", 1, "period out of range"},
+        {"ds18b20 id=000000000001 noise=-1", 1, "noise out of range"},
+        {"ds18b20 id=000000000001 temp", 1, "expected key=value"},
+        {"bridge description=\"open quote", 1, "unterminated quote"},
+        {"bridge serial=0123456789ABCDEF", 1, "serial must be 1 to 15"},
+        {"bridge serial=A\nbridge serial=A", 2, "duplicate serial"},
+        {"bridge serial=A open=maybe", 1, "open must be fail or ok"},
+        {"device family=1 id=000000000001", 1, "family must be 2 hex digits"},
+        {"device family=28 id=000000000001", 1, "has its own statement"},
+        {"device id=000000000001", 1, "missing family"},
+        {"ds2413 id=000000000001\ncouple switch=000000000001 channel=C sensor=000000000002 rate=1",
+         2, "channel must be A or B"},
+        {"ds2413 id=000000000001\n\ncouple switch=000000000001 channel=A sensor=000000000002 "
+         "rate=1",
+         3, "missing sensor"},
+        {"ds18b20 id=000000000002\ncouple switch=000000000002 channel=A sensor=000000000002 "
+         "rate=1",
+         2, "switch is no ds2413"},
+        {"ds2413 id=000000000001\ncouple switch=000000000001 channel=A sensor=000000000001 rate=1",
+         2, "sensor is no thermometer"},
+        {"couple switch=000000000001 channel=A sensor=000000000002", 1, "missing rate"},
+        {"latency_ms=fast", 1, "bad number for latency_ms"},
+        {"latency_ms=4 speed=2", 1, "unknown key 'speed'"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        BusConfig config;
+        ConfigError e;
+        EXPECT_FALSE(ParseBusConfig(c.text, &config, &e));
+        EXPECT_EQ(e.line, c.line);
+        EXPECT_NE(e.message.find(c.message), std::string::npos) << e.message;
+        EXPECT_EQ(e.Text().rfind("line " + std::to_string(c.line) + ": ", 0), 0u);
+    }
+    // A coupling may name devices declared below it.
+    BusConfig config;
+    ConfigError e;
+    EXPECT_TRUE(
+        ParseBusConfig("couple switch=000000000001 channel=A sensor=000000000002 rate=1\n"
+                       "ds2413 id=000000000001\nds1820 id=000000000002",
+                       &config, &e))
+        << e.Text();
+    EXPECT_FALSE(LoadBusConfig("/nonexistent/simbus.conf", &config, &e));
+    EXPECT_EQ(e.line, 0);
+}
+
+TEST(SimConfig, TheExampleFileIsTheDefaultBus) {
+    BusConfig file;
+    ConfigError e;
+    ASSERT_TRUE(LoadBusConfig(KALVO_SIM_SOURCE_DIR "/simbus.conf", &file, &e)) << e.Text();
+    const BusConfig def = DefaultBusConfig();
+    EXPECT_EQ(file, def);
+    ASSERT_EQ(def.bridges.size(), 1u);
+    EXPECT_EQ(def.bridges[0].serial, "KALVO001");
+    EXPECT_EQ(def.bridges[0].description, "FT232R USB UART");
+    int ds18b20 = 0, ds1820 = 0, ds2413 = 0;
+    for (const auto& d : def.bridges[0].devices) {
+        ds18b20 += d.kind == DeviceConfig::Kind::kDs18b20;
+        ds1820 += d.kind == DeviceConfig::Kind::kDs1820;
+        ds2413 += d.kind == DeviceConfig::Kind::kDs2413;
+    }
+    EXPECT_EQ(ds18b20, 4);
+    EXPECT_EQ(ds1820, 1);
+    EXPECT_EQ(ds2413, 1);
+    ASSERT_EQ(def.couplings.size(), 1u);
+    EXPECT_EQ(def.couplings[0].sensor_id48, def.bridges[0].devices[0].id48);
+    EXPECT_EQ(def.couplings[0].channel, 0);
+    EXPECT_GT(def.couplings[0].rate_c_per_min, 0);
+}
+
+TEST(SimConfig, BuildsTheWorldItDescribes) {
+    BusConfig c;
+    ConfigError e;
+    ASSERT_TRUE(ParseBusConfig(R"(
+bridge serial=FAIL open=fail
+bridge serial=A50285BI description="FT232R USB UART"
+ds18b20 id=00000A1B2C3D temp=21.5 resolution=9
+ds2413  id=0000000ABCDE
+couple  switch=0000000ABCDE channel=A sensor=00000A1B2C3D rate=6
+latency_ms=2
+)",
+                               &c, &e))
+        << e.Text();
+    ManualClock clock;
+    auto world = MakeWorld(c, clock);
+    ASSERT_EQ(world->BridgeCount(), 2);
+    const RomCode sensor = MakeRomCode(0x28, 0x00000A1B2C3D);
+    const RomCode sw = MakeRomCode(0x3A, 0x0000000ABCDE);
+    EXPECT_EQ(world->Devices(1), (std::vector<RomCode>{sensor, sw}));
+    EXPECT_EQ(sensor & 0x00FFFFFFFFFFFFFFull, 0x00000A1B2C3D28ull);
+    uint8_t bytes[8];
+    for (int i = 0; i < 8; ++i) bytes[i] = uint8_t(sensor >> (8 * i));
+    EXPECT_EQ(Crc8(bytes, 8), 0);
+
+    FT_HANDLE h;
+    SetActiveWorld(world.get());
+    EXPECT_EQ(Api().Open(0, &h), FT_DEVICE_NOT_OPENED);
+    SetActiveWorld(nullptr);
+    test::UartMaster m(*world, 1);
+    const int64_t t0 = clock.NowMs();
+    m.Exchange({0xFF});
+    EXPECT_EQ(clock.NowMs() - t0, 2);  // latency_ms overrides the latency timer
+
+    ASSERT_TRUE(m.Match(sw));
+    ASSERT_TRUE(m.Write(0x5A));
+    ASSERT_TRUE(m.Write(0xFE));
+    ASSERT_TRUE(m.Write(0x01));
+    EXPECT_EQ(m.Read(), 0xAA);
+    clock.Advance(60000);
+    EXPECT_NEAR(world->ModelTemperature(sensor), 27.5, 0.01);
+}
+
+}  // namespace
+}  // namespace kalvo::sim
