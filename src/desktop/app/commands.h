@@ -1,27 +1,13 @@
 #pragma once
-// Command ids of the main window and the texts of its toolbar buttons.
+// The main window's toolbar texts and notification-area constants; the command ids themselves
+// (kCmd..., WM_FORWARDMSG) come from desktop/widgets/command_ids.h.
 #include <array>
 #include <cstdint>
 
+#include "desktop/widgets/command_ids.h"
+
 namespace kalvo {
 
-enum Command : int {
-    kCmdToggleTree = 32772,
-    kCmdStop = 106,
-    kCmdStart = 107,
-    kCmdColourBackground = 32774,
-    kCmdColourGrid = 32775,
-    kCmdAutoScrollOn = 32857,   // shown while following is suspended: resumes it
-    kCmdAutoScrollOff = 32858,  // shown while the live view follows: suspends it
-    kCmdExport = 32859,
-    kCmdAbout = 57664,
-    // Notification-area menu.
-    kCmdTrayTitle = 32860,
-    kCmdTrayFirstThermometer = 32861,
-};
-
-// Forwards a command to the active page (wParam: the command).
-constexpr uint32_t WM_FORWARDMSG = 0x037F;
 // Icon events of the notification area arrive as WM_APP_TRAY with these in lParam.
 constexpr intptr_t kTrayLeftDoubleClick = 0x0203;  // WM_LBUTTONDBLCLK
 constexpr intptr_t kTrayRightButtonUp = 0x0205;    // WM_RBUTTONUP

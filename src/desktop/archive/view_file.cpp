@@ -5,11 +5,7 @@
 #include <QContextMenuEvent>
 #include <QFile>
 #include <QMenu>
-#include <QMouseEvent>
-#include <QPainter>
-#include <QScrollBar>
 #include <QTabWidget>
-#include <QWheelEvent>
 
 #include <algorithm>
 #include <climits>
@@ -28,9 +24,7 @@
 #include "desktop/archive/tree_wnd.h"
 #include "desktop/chart/chart_layout.h"
 #include "desktop/widgets/app_event.h"
-#include "desktop/widgets/colour_dialog.h"
 #include "desktop/widgets/file_dialog.h"
-#include "desktop/widgets/qt_text.h"
 
 namespace kalvo {
 namespace {
@@ -49,17 +43,9 @@ void CViewFile::SetMenuRunnerForTesting(MenuRunner runner) {
     g_menu_runner = std::move(runner);
 }
 
-CViewFile::CViewFile(StatusBar* status, QWidget* parent)
-    : QAbstractScrollArea(parent), status_(status) {
+CViewFile::CViewFile(StatusBar* status, QWidget* parent) : CChartView(parent), status_(status) {
     setObjectName(QStringLiteral("ViewFile"));
     setAttribute(Qt::WA_DeleteOnClose);
-    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    setFrameShape(QFrame::NoFrame);
-    // The chart covers every pixel, so no background is erased under it.
-    viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
-    viewport()->setAttribute(Qt::WA_NoSystemBackground);
-    horizontalScrollBar()->setRange(0, 0);
 }
 
 CViewFile::~CViewFile() = default;
@@ -70,14 +56,8 @@ void CViewFile::SetStatus(std::u16string_view text) {
 
 void CViewFile::InitView(const std::string& path) {
     path_ = path;
-    if (!chart_.Init()) {
-        // Without drawing the view has nothing to show; it stays blank.
-        ShowMessageBox(u"Error GDI+", u"Failed GDI+");
-        return;
-    }
-    extent_cx_ = 1;
-    horizontalScrollBar()->setRange(0, 0);
-    initialised_ = true;
+    if (!StartChart()) return;
+    ClearScrollExtent();
     viewport()->update();
     if (!path_.empty()) {
         SetStatus(Utf8ToUtf16(path_));
@@ -106,31 +86,17 @@ void CViewFile::UpdateScroll() {
     const int margin = CChart::GetLeftMargin(), step = CChart::GetStepWidth();
     // The plot starts after the left margin, so the margin and one group more are added: at the
     // far end the day's last time group stands inside the window.
-    if (width < client - margin)
-        extent_cx_ = 1;
-    else
-        extent_cx_ = int(std::min<int64_t>(width + margin + step, INT_MAX / 2));
-    QScrollBar* bar = horizontalScrollBar();
-    bar->setRange(0, std::max(0, extent_cx_ - client));
-    bar->setSingleStep(std::min(step, extent_cx_));
-    bar->setPageStep(std::max(1, std::min(client / step, extent_cx_)));
-}
-
-int CViewFile::ChartScrollX() const {
-    // Whole time groups only, or the hit test would pick the neighbouring group.
-    const int x = horizontalScrollBar()->value();
-    return x - x % CChart::GetStepWidth();
+    const int extent =
+        width < client - margin ? 1 : int(std::min<int64_t>(width + margin + step, INT_MAX / 2));
+    SetScrollBar(extent, std::min(step, extent), std::max(1, std::min(client / step, extent)));
 }
 
 std::u16string CViewFile::TooltipFor(const SampleRecord& record) {
     return SampleTooltipText(record, false);
 }
 
-bool CViewFile::HitTestRecord(QPoint at, SampleRecord* found) const {
-    if (!initialised_ || !chart_.HitTestPlot(at.x(), at.y())) return false;
-    uint32_t argb = 0;
-    if (!chart_.PixelAt(at.x(), at.y(), &argb)) return false;
-    return chart_.FindSampleAt(at.x(), at.y(), argb, found);
+std::u16string CViewFile::ClickTooltip(const SampleRecord& record) const {
+    return TooltipFor(record);
 }
 
 void CViewFile::CompressSeries(const SampleRecord& selected) {
@@ -142,39 +108,19 @@ void CViewFile::CompressSeries(const SampleRecord& selected) {
 }
 
 void CViewFile::OnMenuCommand(int command_id, QPoint at) {
-    if (command_id == kCommandCompress) {
+    if (command_id == kCmdCompress) {
         SampleRecord selected;
         if (HitTestRecord(at, &selected)) CompressSeries(selected);
-    } else if (command_id == kCommandRestore) {
+    } else if (command_id == kCmdRestore) {
         LoadDay();  // an unreadable file leaves the chart as it was, silently
         viewport()->update();
     }
 }
 
 bool CViewFile::OnCommand(int command_id) {
-    switch (command_id) {
-        case kCommandBackground:
-        case kCommandGrid:
-            ChooseChartColour(command_id);
-            return true;
-        case kCommandExport:
-            ExportCsv();
-            return true;
-        default:
-            return false;
-    }
-}
-
-void CViewFile::ChooseChartColour(int command_id) {
-    QWidget* owner = QApplication::activeWindow() ? QApplication::activeWindow() : window();
-    const std::optional<uint32_t> chosen = ChooseColour(owner, 0);
-    if (!chosen.has_value()) return;
-    const uint32_t colour = chosen.value();  // a plain copy keeps GCC 12's -Wdangling-pointer quiet
-    if (command_id == kCommandBackground)
-        chart_.SetBackgroundColor(colour);
-    else
-        chart_.SetGridColor(colour);
-    viewport()->update();
+    if (command_id != kCmdExport) return CChartView::OnCommand(command_id);
+    ExportCsv();
+    return true;
 }
 
 FileDialogOptions CViewFile::CsvDialogOptions() {
@@ -208,8 +154,8 @@ bool CViewFile::event(QEvent* event) {
             case WM_APP_LOAD_DAY:
                 if (!LoadDay()) SetStatus(u"Возможно файл не имеет данных");
                 return true;
-            case kMessageCommand:
-            case kMessageForward:
+            case WM_COMMAND_MSG:
+            case WM_FORWARDMSG:
                 OnCommand(int(e->WParam()));
                 return true;
             case WM_CLOSE_REQUEST:
@@ -219,46 +165,22 @@ bool CViewFile::event(QEvent* event) {
                 break;
         }
     }
-    return QAbstractScrollArea::event(event);
+    return CChartView::event(event);
 }
 
 void CViewFile::paintEvent(QPaintEvent*) {
-    QPainter p(viewport());
-    if (!initialised_) {
-        p.fillRect(viewport()->rect(), palette().window());
-        return;
-    }
-    chart_.SetScrollX(ChartScrollX());
-    chart_.Draw(p, viewport()->rect());
+    PaintChart(true);
 }
 
 void CViewFile::resizeEvent(QResizeEvent* event) {
-    QAbstractScrollArea::resizeEvent(event);
-    if (initialised_) UpdateScroll();
-}
-
-void CViewFile::scrollContentsBy(int, int) {
-    viewport()->update();
-}
-
-void CViewFile::wheelEvent(QWheelEvent* event) {
-    // There is only the time axis to scroll, so the ordinary wheel moves along it.
-    QApplication::sendEvent(horizontalScrollBar(), event);
-}
-
-void CViewFile::mousePressEvent(QMouseEvent* event) {
-    const bool plain_left = IsPlainLeftClick(*event);
-    if (!plain_left) return;
-    SampleRecord found;
-    if (!HitTestRecord(event->position().toPoint(), &found)) return;
-    tooltip_text_ = TooltipFor(found);
-    viewport()->setToolTip(ToQString(tooltip_text_));
+    CChartView::resizeEvent(event);
+    if (IsInitialised()) UpdateScroll();
 }
 
 void CViewFile::contextMenuEvent(QContextMenuEvent* event) {
     QMenu menu(this);
-    menu.addAction(QStringLiteral("Data compression"))->setData(kCommandCompress);
-    menu.addAction(QStringLiteral("Data restore"))->setData(kCommandRestore);
+    menu.addAction(QStringLiteral("Data compression"))->setData(kCmdCompress);
+    menu.addAction(QStringLiteral("Data restore"))->setData(kCmdRestore);
     QAction* chosen =
         g_menu_runner ? g_menu_runner(menu, event->globalPos()) : menu.exec(event->globalPos());
     if (chosen) OnMenuCommand(chosen->data().toInt(), event->pos());

@@ -1,14 +1,12 @@
 #pragma once
 // A stored day as a chart in its own tab: tooltip, colour commands, thinning to one thermometer
 // and CSV export.
-#include <QAbstractScrollArea>
-
 #include <cstdint>
 #include <functional>
 #include <string>
 
 #include "core/common/sample_record.h"
-#include "desktop/chart/chart.h"
+#include "desktop/chart/chart_view.h"
 #include "desktop/widgets/file_dialog.h"
 
 class QAction;
@@ -21,17 +19,10 @@ namespace kalvo {
 class CTreeWnd;
 class StatusBar;
 
-class CViewFile : public QAbstractScrollArea {
+// Besides the program's own messages it takes WM_COMMAND_MSG and WM_FORWARDMSG (wParam: a
+// command id) as AppEvents.
+class CViewFile : public CChartView {
   public:
-    static constexpr int kCommandRestore = 104;
-    static constexpr int kCommandCompress = 105;
-    static constexpr int kCommandBackground = 32774;
-    static constexpr int kCommandGrid = 32775;
-    static constexpr int kCommandExport = 32859;
-    // Window messages that reach the view as AppEvents besides the program's own.
-    static constexpr uint32_t kMessageCommand = 0x0111;  // WM_COMMAND, wParam: command id
-    static constexpr uint32_t kMessageForward = 0x037F;  // WM_FORWARDMSG, wParam: command id
-
     // `status` is the main window's status bar (may be null); it must outlive the view.
     explicit CViewFile(StatusBar* status, QWidget* parent = nullptr);
     ~CViewFile() override;
@@ -41,26 +32,18 @@ class CViewFile : public QAbstractScrollArea {
     // Reads the day file into the chart. False when it cannot be read; the chart keeps what it
     // showed.
     bool LoadDay();
-    // The two colour commands and the export; false for any other command.
-    bool OnCommand(int command_id);
-    // A context menu command (compression, restore) for a client point of the viewport.
+    // The two colour commands and the export (kCmdExport); false for any other command.
+    bool OnCommand(int command_id) override;
+    // A context menu command (kCmdCompress, kCmdRestore) for a client point of the viewport.
     void OnMenuCommand(int command_id, QPoint at);
 
-    // The record drawn under a client point of the viewport, by the colour of its pixel.
-    bool HitTestRecord(QPoint at, SampleRecord* found) const;
     // Thins the chart to the curve of `selected`'s thermometer.
     void CompressSeries(const SampleRecord& selected);
     // Tooltip text of a record.
     static std::u16string TooltipFor(const SampleRecord& record);
 
     const std::string& Path() const { return path_; }
-    bool IsInitialised() const { return initialised_; }
-    CChart& Chart() { return chart_; }
-    const CChart& Chart() const { return chart_; }
-    const std::u16string& TooltipText() const { return tooltip_text_; }
-    int ScrollExtentX() const { return extent_cx_; }
-    // The horizontal offset handed to the chart: whole time groups only.
-    int ChartScrollX() const;
+    bool IsInitialised() const { return chart_.IsStarted(); }
 
     // The save dialog of the export.
     static FileDialogOptions CsvDialogOptions();
@@ -73,24 +56,17 @@ class CViewFile : public QAbstractScrollArea {
     bool event(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
-    void mousePressEvent(QMouseEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
-    void scrollContentsBy(int dx, int dy) override;
-    void wheelEvent(QWheelEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    std::u16string ClickTooltip(const SampleRecord& record) const override;
 
   private:
     void SetStatus(std::u16string_view text);
     void UpdateScroll();
     void ExportCsv();
-    void ChooseChartColour(int command_id);
 
     StatusBar* status_;
-    CChart chart_;
     std::string path_;
-    bool initialised_ = false;
-    std::u16string tooltip_text_;
-    int extent_cx_ = 1;  // scroll extent in pixels
 };
 
 // Opens the day file node under `pos` (tree viewport coordinates, or the lParam of

@@ -11,6 +11,7 @@
 
 #include "core/common/colour.h"
 #include "core/common/text.h"
+#include "desktop/widgets/qt_text.h"
 
 namespace kalvo {
 namespace {
@@ -30,10 +31,6 @@ QFont ChartFont() {
     }
     font.setPixelSize(12);
     return font;
-}
-
-QString ToQString(const std::u16string& s) {
-    return QString::fromUtf16(s.data(), qsizetype(s.size()));
 }
 
 QColor Argb(uint32_t argb) {

@@ -1,20 +1,13 @@
 #include "desktop/chart/kalvo_view.h"
 
-#include <QApplication>
-#include <QMouseEvent>
-#include <QPainter>
 #include <QScrollBar>
-#include <QWheelEvent>
 
 #include <algorithm>
 #include <atomic>
 
-#include "core/common/message_box.h"
 #include "core/common/messages.h"
-#include "core/common/text.h"
 #include "desktop/chart/live_view_host.h"
 #include "desktop/widgets/app_event.h"
-#include "desktop/widgets/colour_dialog.h"
 
 namespace kalvo {
 namespace {
@@ -25,22 +18,10 @@ std::atomic<CKalvoView*> g_instance{nullptr};
 std::mutex g_range_mutex;
 TemperatureRange g_live_range;
 
-QString ToQString(const std::u16string& s) {
-    return QString::fromUtf16(s.data(), qsizetype(s.size()));
-}
-
 }  // namespace
 
-CKalvoView::CKalvoView(LiveViewHost* host, QWidget* parent)
-    : QAbstractScrollArea(parent), host_(host) {
+CKalvoView::CKalvoView(LiveViewHost* host, QWidget* parent) : CChartView(parent), host_(host) {
     setObjectName(QStringLiteral("KalvoView"));
-    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    setFrameShape(QFrame::NoFrame);
-    // The chart covers every pixel, so no background is erased under it.
-    viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
-    viewport()->setAttribute(Qt::WA_NoSystemBackground);
-    horizontalScrollBar()->setRange(0, 0);
     // Any scrolling by the user stops the view from following new samples.
     connect(horizontalScrollBar(), &QScrollBar::actionTriggered, this, [this](int action) {
         if (action != QAbstractSlider::SliderNoAction && host_) host_->SetAutoScrollSuspended(1);
@@ -64,16 +45,6 @@ void CKalvoView::ReplaceLiveSamples(const SampleList& samples) {
 
 void CKalvoView::PostLiveSamples(const SampleList& samples) {
     PostAppEvent(this, std::make_unique<AppEvent>(WM_APP_SAMPLES, 0, 0, samples));
-}
-
-void CKalvoView::SetBackgroundColor(uint32_t colorref) {
-    chart_.SetBackgroundColor(colorref);
-    viewport()->update();
-}
-
-void CKalvoView::SetGridColor(uint32_t colorref) {
-    chart_.SetGridColor(colorref);
-    viewport()->update();
 }
 
 TemperatureRange CKalvoView::LiveRange() {
@@ -109,17 +80,13 @@ bool CKalvoView::event(QEvent* event) {
                 break;
         }
     }
-    return QAbstractScrollArea::event(event);
+    return CChartView::event(event);
 }
 
 void CKalvoView::OnInitView() {
-    if (!chart_.Init()) {
-        ShowMessageBox(u"Error GDI+", u"Failed GDI+");
-        return;
-    }
-    SetScrollExtent(9, 1);
+    if (!StartChart()) return;
+    SetScrollExtent(9);
     horizontalScrollBar()->setSingleStep(9);
-    tooltip_created_ = true;
     if (host_) host_->PostToFrame(WM_APP_INIT_NEXT, 0, 2);
 }
 
@@ -144,83 +111,34 @@ void CKalvoView::OnSamples(const SampleList& batch) {
     const int margin = CChart::GetLeftMargin();
     if (width > viewport()->width() - margin) {
         const int end = margin + width + CChart::GetStepWidth();
-        SetScrollExtent(end, 1);
-        horizontalScrollBar()->setValue(
-            end);  // held at the last position: newest time at the right
+        SetScrollExtent(end);
+        // Held at the last position: the newest time at the right.
+        horizontalScrollBar()->setValue(end);
     } else {
-        SetScrollExtent(1, 1);
+        SetScrollExtent(1);
     }
 }
 
-void CKalvoView::SetScrollExtent(int cx, int cy) {
-    extent_cx_ = std::max(1, cx);
-    (void)cy;  // horizontal scrolling only
-    QScrollBar* bar = horizontalScrollBar();
-    bar->setSingleStep(std::max(1, extent_cx_ / 100));
-    bar->setPageStep(std::max(1, extent_cx_ / 10));
-    UpdateScrollRange();
-    bar->setValue(0);
+void CKalvoView::SetScrollExtent(int cx) {
+    const int extent = std::max(1, cx);
+    SetScrollBar(extent, std::max(1, extent / 100), std::max(1, extent / 10));
+    horizontalScrollBar()->setValue(0);
     viewport()->update();
-}
-
-void CKalvoView::UpdateScrollRange() {
-    horizontalScrollBar()->setRange(0, std::max(0, extent_cx_ - viewport()->width()));
-}
-
-int CKalvoView::ChartScrollX() const {
-    // Whole time groups only: a click then finds the group drawn under it.
-    const int x = horizontalScrollBar()->value();
-    return x - x % CChart::GetStepWidth();
 }
 
 void CKalvoView::paintEvent(QPaintEvent*) {
-    QPainter p(viewport());
-    if (!chart_.IsStarted()) {
-        p.fillRect(viewport()->rect(), palette().window());
-        return;
-    }
-    if (engine_ready_) chart_.SetScrollX(ChartScrollX());
-    chart_.Draw(p, viewport()->rect());
+    // Until the engine is ready the chart keeps its own offset.
+    PaintChart(engine_ready_ != 0);
 }
 
 void CKalvoView::resizeEvent(QResizeEvent* event) {
-    QAbstractScrollArea::resizeEvent(event);
+    CChartView::resizeEvent(event);
     UpdateScrollRange();
-    if (engine_ready_) SetScrollExtent(int(chart_.GetDataWidth()) + CChart::GetLeftMargin(), 1);
+    if (engine_ready_) SetScrollExtent(int(chart_.GetDataWidth()) + CChart::GetLeftMargin());
 }
 
-void CKalvoView::scrollContentsBy(int, int) {
-    viewport()->update();
-}
-
-void CKalvoView::wheelEvent(QWheelEvent* event) {
-    // There is only the time axis to scroll, so the ordinary wheel moves along it.
-    QApplication::sendEvent(horizontalScrollBar(), event);
-}
-
-void CKalvoView::mousePressEvent(QMouseEvent* event) {
-    const bool plain_left = IsPlainLeftClick(*event);
-    if (!plain_left || !tooltip_created_) return;
-    const QPoint pos = event->position().toPoint();
-    if (!chart_.HitTestPlot(pos.x(), pos.y())) return;
-    uint32_t argb;
-    if (!chart_.PixelAt(pos.x(), pos.y(), &argb)) return;
-    SampleRecord found;
-    if (!chart_.FindSampleAt(pos.x(), pos.y(), argb, &found)) return;
-    tooltip_text_ = SampleTooltipText(found, true);
-    viewport()->setToolTip(ToQString(tooltip_text_));
-}
-
-bool CKalvoView::OnCommand(int command_id) {
-    if (command_id != kCommandBackground && command_id != kCommandGrid) return false;
-    QWidget* owner = QApplication::activeWindow() ? QApplication::activeWindow() : window();
-    if (const auto colour = ChooseColour(owner, 0)) {
-        if (command_id == kCommandBackground)
-            SetBackgroundColor(*colour);
-        else
-            SetGridColor(*colour);
-    }
-    return true;
+std::u16string CKalvoView::ClickTooltip(const SampleRecord& record) const {
+    return SampleTooltipText(record, true);
 }
 
 }  // namespace kalvo

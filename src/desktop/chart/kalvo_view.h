@@ -1,24 +1,20 @@
 #pragma once
 // The live chart tab: the samples of the running measurement, following the newest time.
-#include <QAbstractScrollArea>
-
 #include <cstdint>
 #include <mutex>
 #include <string>
 
 #include "core/common/sample_record.h"
-#include "desktop/chart/chart.h"
 #include "desktop/chart/chart_layout.h"
+#include "desktop/chart/chart_view.h"
 
 namespace kalvo {
 
 class LiveViewHost;
 
-class CKalvoView : public QAbstractScrollArea {
+class CKalvoView : public CChartView {
   public:
     static constexpr int kMaxSamples = 7200;
-    static constexpr int kCommandBackground = 32774;
-    static constexpr int kCommandGrid = 32775;
 
     // The view registers itself as the process's one live view.
     explicit CKalvoView(LiveViewHost* host, QWidget* parent = nullptr);
@@ -37,19 +33,8 @@ class CKalvoView : public QAbstractScrollArea {
     // Any thread: posts WM_APP_SAMPLES carrying its own copy of the batch.
     void PostLiveSamples(const SampleList& samples);
 
-    // Chart colours as COLORREF (settings file).
-    uint32_t GetBackgroundColor() const { return chart_.GetBackgroundColor(); }
-    void SetBackgroundColor(uint32_t colorref);
-    uint32_t GetGridColor() const { return chart_.GetGridColor(); }
-    void SetGridColor(uint32_t colorref);
-
-    // The two colour commands; false for any other command.
-    bool OnCommand(int command_id);
-
-    CChart& Chart() { return chart_; }
-    const std::u16string& TooltipText() const { return tooltip_text_; }
-    bool HasTooltip() const { return tooltip_created_; }
-    int ScrollExtentX() const { return extent_cx_; }
+    // True once the chart started (WM_APP_INIT_VIEW): clicks then show tooltips.
+    bool HasTooltip() const { return chart_.IsStarted(); }
 
     // The range bounds shared by every batch of the process.
     static TemperatureRange LiveRange();
@@ -59,23 +44,16 @@ class CKalvoView : public QAbstractScrollArea {
     bool event(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
-    void mousePressEvent(QMouseEvent* event) override;
-    void scrollContentsBy(int dx, int dy) override;
-    void wheelEvent(QWheelEvent* event) override;
+    std::u16string ClickTooltip(const SampleRecord& record) const override;
 
   private:
     void OnInitView();
     void OnSamples(const SampleList& batch);
-    void SetScrollExtent(int cx, int cy);
-    void UpdateScrollRange();
-    int ChartScrollX() const;
+    // Extent in pixels; the bar goes back to the start.
+    void SetScrollExtent(int cx);
 
     LiveViewHost* host_;
-    CChart chart_;
     uint32_t engine_ready_ = 0;
-    bool tooltip_created_ = false;
-    std::u16string tooltip_text_;
-    int extent_cx_ = 1;  // scroll extent in pixels
     mutable std::mutex live_mutex_;
     SampleList live_samples_;
 };

@@ -87,27 +87,17 @@ class GridModel::Forwarder : public GridObserver {
     bool flush_posted_ = false;
 };
 
-namespace {
-
-// A detached forwarder may still be inside a notice: the grid calls a copied list of observers
-// without its lock, so removal does not wait for calls under way. Retired forwarders are kept
-// until the process ends (a few bytes per model ever created).
-std::mutex g_retired_mutex;
-std::vector<std::shared_ptr<GridObserver>> g_retired;
-
-}  // namespace
-
 GridModel::GridModel(GridBase& grid, QObject* parent)
-    : QAbstractTableModel(parent), grid_(grid), forwarder_(std::make_shared<Forwarder>(this)) {
+    : QAbstractTableModel(parent), grid_(grid), forwarder_(std::make_unique<Forwarder>(this)) {
     grid_.AddObserver(forwarder_.get());
     Reload();
 }
 
 GridModel::~GridModel() {
+    // Notices that arrive while the grid lets go post nothing more to the dying model.
     forwarder_->Detach();
+    // Waits for a notice under way on another thread, so the forwarder dies with the model.
     grid_.RemoveObserver(forwarder_.get());
-    std::lock_guard lock(g_retired_mutex);
-    g_retired.push_back(std::move(forwarder_));
 }
 
 int GridModel::Notify(int code, int row, int col) const {

@@ -57,7 +57,7 @@ class GridModel : public QAbstractTableModel {
     class Forwarder;
 
     GridBase& grid_;
-    std::shared_ptr<Forwarder> forwarder_;
+    std::unique_ptr<Forwarder> forwarder_;
     NotifyHandler notify_;
     int rows_ = 0;
     int cols_ = 0;

@@ -165,7 +165,7 @@ TEST_F(ArchiveTree, DoubleClickOpensADayInAFurtherTabAndNeverToggles) {
     first->viewport()->grab();
     const ChartLayout& l = first->Chart().GetLayout();
     const int row = (first->Chart().GetUpperLimit() - 20) * l.pixels_per_degree + l.plot.y;
-    first->OnMenuCommand(CViewFile::kCommandCompress, QPoint(l.plot.x + 1, row + 1));
+    first->OnMenuCommand(kCmdCompress, QPoint(l.plot.x + 1, row + 1));
     EXPECT_EQ(first->Chart().GetCount(), 2);  // flat: the first and the last reading
     EXPECT_EQ(second->Chart().GetCount(), 720);
 

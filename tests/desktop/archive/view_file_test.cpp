@@ -219,9 +219,9 @@ TEST_F(DayView, AnUnreadableDayLeavesAnEmptyButUsableView) {
     // The colour commands change this chart only.
     CViewFile* other = Open(Day({kBoiler}, 5));
     SetColourChooser([](QWidget*, uint32_t, CustomColours&) { return Rgb(1, 2, 3); });
-    PostAppEvent(view, CViewFile::kMessageCommand, CViewFile::kCommandBackground);
+    PostAppEvent(view, WM_COMMAND_MSG, kCmdColourBackground);
     Pump();
-    EXPECT_TRUE(view->OnCommand(CViewFile::kCommandGrid));
+    EXPECT_TRUE(view->OnCommand(kCmdColourGrid));
     EXPECT_EQ(view->Chart().BackgroundArgb(), 0xFF010203u);
     EXPECT_EQ(view->Chart().GridArgb(), 0xFF010203u);
     EXPECT_EQ(other->Chart().BackgroundArgb(), CChart::kDefaultBackground);
@@ -253,7 +253,7 @@ TEST_F(DayView, ExportWritesTheWholeDayAsTheToolDoesOrSaysWhyNot) {
         asked = o;
         return answer;
     });
-    PostAppEvent(view, CViewFile::kMessageForward, CViewFile::kCommandExport);
+    PostAppEvent(view, WM_FORWARDMSG, kCmdExport);
     Pump();
     EXPECT_TRUE(boxes.empty());
     EXPECT_EQ(asked.mode, FileDialogOptions::Mode::kSave);
@@ -268,7 +268,7 @@ TEST_F(DayView, ExportWritesTheWholeDayAsTheToolDoesOrSaysWhyNot) {
     const auto failure = [&](std::optional<std::string> target) {
         boxes.clear();
         answer = std::move(target);
-        EXPECT_TRUE(view->OnCommand(CViewFile::kCommandExport));
+        EXPECT_TRUE(view->OnCommand(kCmdExport));
         return boxes.size() == 1 ? boxes[0] : u"?";
     };
     EXPECT_EQ(failure(std::nullopt), u"Error: Не существует пути к файлу");  // cancelled

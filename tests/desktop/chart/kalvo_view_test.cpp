@@ -278,12 +278,12 @@ TEST_F(LiveViewTest, ColourCommandsShareOneSetOfCustomColours) {
         custom[0] = Rgb(1, 2, 3);  // the user keeps a colour
         return answer;
     });
-    EXPECT_TRUE(view->OnCommand(CKalvoView::kCommandBackground));
+    EXPECT_TRUE(view->OnCommand(kCmdColourBackground));
     EXPECT_EQ(view->Chart().BackgroundArgb(), 0xFF102030u);
     seen[0] = 0;
     answer.reset();  // Cancel
     const uint32_t grid = view->GetGridColor();
-    EXPECT_TRUE(view->OnCommand(CKalvoView::kCommandGrid));
+    EXPECT_TRUE(view->OnCommand(kCmdColourGrid));
     EXPECT_EQ(view->GetGridColor(), grid);
     EXPECT_EQ(seen[0], Rgb(1, 2, 3));  // kept by the first dialog, offered by the second
     EXPECT_EQ(initials, (std::vector<uint32_t>{0, 0}));  // both start from black
