@@ -80,8 +80,9 @@ void FindUsbBridges(const PortSources& sources, std::vector<SerialBridge>& out) 
 
         SerialBridge bridge;
         bridge.port = (fs::path(sources.dev_root) / name).string();
-        bridge.serial = CutUtf8(ReadAttribute(usb / "serial"), 15);
-        bridge.description = CutUtf8(ReadAttribute(usb / "product"), 63);
+        bridge.serial = CutUtf8(ReadAttribute(usb / "serial"), front::ft232r::kSerialBytes);
+        bridge.description =
+            CutUtf8(ReadAttribute(usb / "product"), front::ft232r::kDescriptionBytes);
         std::error_code lat_ec;
         if (fs::exists(device / "latency_timer", lat_ec))
             bridge.latency_timer = (device / "latency_timer").string();
@@ -138,7 +139,7 @@ std::vector<SerialBridge> FindBridges(const PortSources& sources) {
 
         SerialBridge bridge;
         bridge.port = path;
-        bridge.serial = CutUtf8(fs::path(path).filename().string(), 15);
+        bridge.serial = CutUtf8(fs::path(path).filename().string(), front::ft232r::kSerialBytes);
         bridge.description = kNamedPortDescription;
         bridge.latency_timer = LatencyTimerOf(sources, real);
         bridges.push_back(std::move(bridge));

@@ -5,9 +5,11 @@
 #include <string>
 #include <vector>
 
+#include "drivers/front/ft232r.h"
+
 namespace kalvo::serial {
 
-constexpr uint32_t kFt232rUsbId = 0x04036001;  // vendor 0403, product 6001
+constexpr uint32_t kFt232rUsbId = front::ft232r::kUsbId;
 constexpr const char* kNamedPortDescription = "Serial port";
 
 struct SerialBridge {

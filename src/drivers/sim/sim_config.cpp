@@ -1,10 +1,15 @@
+// simbus.conf: each line is split into words, its statement looked up in one table that names
+// the keys it takes and the function that applies them. Couplings are checked at the end, since
+// they may name devices declared further down.
 #include "drivers/sim/sim_config.h"
 
+#include <algorithm>
 #include <cmath>
 #include <fstream>
 #include <map>
 #include <numbers>
 #include <set>
+#include <span>
 #include <sstream>
 
 #include "core/common/text.h"
@@ -12,7 +17,7 @@
 namespace kalvo::sim {
 namespace {
 
-// The built-in bus; src/sim/simbus.conf is the same bus with comments.
+// The built-in bus; src/drivers/sim/simbus.conf is the same bus with comments.
 constexpr std::string_view kDefaultBus = R"(
 bridge serial=KALVO001 description="FT232R USB UART"
 ds18b20 id=00000A1B2C3D temp=21.5 swing=1.5 period=600 noise=0.02
@@ -24,17 +29,17 @@ ds2413 id=0000000ABCDE
 couple switch=0000000ABCDE channel=A sensor=00000A1B2C3D rate=0.6
 )";
 
-struct Field {
-    std::string key;
-    std::string value;
-};
+using Keys = std::span<const std::string_view>;
 
-class LineParser {
+// One line: its words, its key=value fields, and the error it may end in.
+class Line {
   public:
-    LineParser(int line, ConfigError* error) : line_(line), error_(error) {}
+    Line(int number, ConfigError* error) : number_(number), error_(error) {}
+
+    int number() const { return number_; }
 
     bool Fail(const std::string& message) {
-        if (error_) *error_ = {line_, message};
+        if (error_) *error_ = {number_, message};
         return false;
     }
 
@@ -65,41 +70,49 @@ class LineParser {
         return true;
     }
 
-    // key=value words, each key at most once and from `allowed`.
-    bool Fields(const std::vector<std::string>& words, size_t first, const std::string& what,
-                const std::set<std::string>& allowed, std::map<std::string, std::string>* out) {
+    // key=value words from `first` on, each key at most once and one of `allowed`.
+    bool ReadFields(const std::vector<std::string>& words, size_t first, std::string_view what,
+                    Keys allowed) {
         for (size_t i = first; i < words.size(); ++i) {
             const auto eq = words[i].find('=');
             if (eq == std::string::npos || eq == 0)
                 return Fail("expected key=value, found '" + words[i] + "'");
             const std::string key = words[i].substr(0, eq);
-            if (!allowed.count(key)) return Fail("unknown key '" + key + "' for " + what);
-            if (out->count(key)) return Fail("duplicate key '" + key + "'");
-            (*out)[key] = words[i].substr(eq + 1);
+            if (std::find(allowed.begin(), allowed.end(), key) == allowed.end())
+                return Fail("unknown key '" + key + "' for " + std::string(what));
+            if (fields_.count(key)) return Fail("duplicate key '" + key + "'");
+            fields_[key] = words[i].substr(eq + 1);
         }
         return true;
     }
 
-    bool Number(const std::map<std::string, std::string>& f, const std::string& key, double lo,
-                double hi, double* value) {
-        const auto it = f.find(key);
-        if (it == f.end()) return true;
+    bool Has(const std::string& key) const { return fields_.count(key) != 0; }
+    // The field's text; empty when it is not there.
+    const std::string& Value(const std::string& key) const {
+        static const std::string kNone;
+        const auto it = fields_.find(key);
+        return it == fields_.end() ? kNone : it->second;
+    }
+
+    // Each of these leaves *value alone when the key is not there.
+    bool Number(const std::string& key, double lo, double hi, double* value) {
+        if (!Has(key)) return true;
+        const std::string& text = Value(key);
         double v = 0;
-        if (!ParseDecimal(Utf8ToUtf16(it->second), &v) || !std::isfinite(v))
-            return Fail("bad number for " + key + ": '" + it->second + "'");
-        if (v < lo || v > hi) return Fail(key + " out of range: '" + it->second + "'");
+        if (!ParseDecimal(Utf8ToUtf16(text), &v) || !std::isfinite(v))
+            return Fail("bad number for " + key + ": '" + text + "'");
+        if (v < lo || v > hi) return Fail(key + " out of range: '" + text + "'");
         *value = v;
         return true;
     }
 
-    bool Integer(const std::map<std::string, std::string>& f, const std::string& key, int64_t lo,
-                 int64_t hi, int64_t* value) {
-        const auto it = f.find(key);
-        if (it == f.end()) return true;
+    bool Integer(const std::string& key, int64_t lo, int64_t hi, int64_t* value) {
+        if (!Has(key)) return true;
+        const std::string& text = Value(key);
         int64_t v = 0;
-        if (!ParseInteger(Utf8ToUtf16(it->second), &v))
-            return Fail("bad number for " + key + ": '" + it->second + "'");
-        if (v < lo || v > hi) return Fail(key + " out of range: '" + it->second + "'");
+        if (!ParseInteger(Utf8ToUtf16(text), &v))
+            return Fail("bad number for " + key + ": '" + text + "'");
+        if (v < lo || v > hi) return Fail(key + " out of range: '" + text + "'");
         *value = v;
         return true;
     }
@@ -112,21 +125,176 @@ class LineParser {
         return true;
     }
 
-    bool Id(const std::map<std::string, std::string>& f, const std::string& key, uint64_t* id) {
-        const auto it = f.find(key);
-        if (it == f.end()) return Fail("missing " + key);
-        return Hex(it->second, 12, key, id);
+    // A 48-bit id; required.
+    bool Id(const std::string& key, uint64_t* id) {
+        if (!Has(key)) return Fail("missing " + key);
+        return Hex(Value(key), 12, key, id);
     }
 
   private:
-    int line_;
+    int number_;
     ConfigError* error_;
+    std::map<std::string, std::string> fields_;
 };
 
 struct PendingCouple {
     CouplingConfig coupling;
     int line;
 };
+
+// What the statements read so far have built.
+struct Reader {
+    BusConfig out;
+    std::map<uint64_t, DeviceConfig::Kind> ids;
+    std::vector<PendingCouple> couples;
+    std::set<std::string> serials;
+
+    BridgeConfig& CurrentBridge() {
+        if (out.bridges.empty()) {  // devices before any bridge line: the default bridge
+            out.bridges.emplace_back();
+            serials.insert(out.bridges.back().serial);
+        }
+        return out.bridges.back();
+    }
+
+    bool AddDevice(Line& line, const DeviceConfig& d) {
+        if (ids.count(d.id48)) return line.Fail("duplicate id " + line.Value("id"));
+        ids[d.id48] = d.kind;
+        CurrentBridge().devices.push_back(d);
+        return true;
+    }
+};
+
+// --- The statements -----------------------------------------------------------------------------
+
+bool ReadThermal(Line& line, DeviceConfig* d) {
+    double phase_deg = 0;
+    if (!line.Number("temp", -55, 125, &d->thermal.base_c) ||
+        !line.Number("swing", 0, 100, &d->thermal.swing_c) ||
+        !line.Number("period", 1e-3, 1e9, &d->thermal.period_s) ||
+        !line.Number("phase", -360, 360, &phase_deg) ||
+        !line.Number("noise", 0, 10, &d->thermal.noise_c))
+        return false;
+    d->thermal.phase_rad = phase_deg * std::numbers::pi / 180.0;
+    return true;
+}
+
+bool BusSettings(Line& line, Reader& r) {
+    int64_t latency = r.out.latency_ms, seed = int64_t(r.out.seed);
+    if (!line.Integer("latency_ms", 0, 1000, &latency) ||
+        !line.Integer("seed", 0, INT64_MAX, &seed))
+        return false;
+    r.out.latency_ms = int(latency);
+    r.out.seed = uint64_t(seed);
+    return true;
+}
+
+bool Bridge(Line& line, Reader& r) {
+    BridgeConfig b;
+    const size_t n = r.out.bridges.size() + 1;
+    b.serial = "KALVO" + std::string(n < 10 ? "00" : "0") + std::to_string(n);
+    if (line.Has("serial")) b.serial = line.Value("serial");
+    if (line.Has("description")) b.description = line.Value("description");
+    if (b.serial.empty() || b.serial.size() > 15)
+        return line.Fail("serial must be 1 to 15 characters");
+    if (b.description.size() > 63) return line.Fail("description longer than 63 characters");
+    if (r.serials.count(b.serial)) return line.Fail("duplicate serial " + b.serial);
+    if (line.Has("open")) {
+        const std::string& open = line.Value("open");
+        if (open != "fail" && open != "ok")
+            return line.Fail("open must be fail or ok: '" + open + "'");
+        b.open_fails = open == "fail";
+    }
+    int64_t type = b.type;
+    if (!line.Integer("type", 0, UINT32_MAX, &type)) return false;
+    b.type = uint32_t(type);
+    r.serials.insert(b.serial);
+    r.out.bridges.push_back(b);
+    return true;
+}
+
+bool Ds18b20(Line& line, Reader& r) {
+    DeviceConfig d;
+    d.kind = DeviceConfig::Kind::kDs18b20;
+    d.family = kFamilyDs18b20;
+    int64_t resolution = 12;
+    if (!line.Id("id", &d.id48) || !ReadThermal(line, &d) ||
+        !line.Integer("resolution", 9, 12, &resolution))
+        return false;
+    d.resolution = int(resolution);
+    return r.AddDevice(line, d);
+}
+
+bool Ds1820(Line& line, Reader& r) {
+    DeviceConfig d;
+    d.kind = DeviceConfig::Kind::kDs1820;
+    d.family = kFamilyDs1820;
+    return line.Id("id", &d.id48) && ReadThermal(line, &d) && r.AddDevice(line, d);
+}
+
+bool Ds2413(Line& line, Reader& r) {
+    DeviceConfig d;
+    d.kind = DeviceConfig::Kind::kDs2413;
+    d.family = kFamilyDs2413;
+    return line.Id("id", &d.id48) && r.AddDevice(line, d);
+}
+
+bool OtherDevice(Line& line, Reader& r) {
+    DeviceConfig d;
+    uint64_t family = 0;
+    if (!line.Has("family")) return line.Fail("missing family");
+    if (!line.Hex(line.Value("family"), 2, "family", &family) || !line.Id("id", &d.id48))
+        return false;
+    if (family == kFamilyDs18b20 || family == kFamilyDs1820 || family == kFamilyDs2413)
+        return line.Fail("family " + line.Value("family") + " has its own statement");
+    d.family = uint8_t(family);
+    return r.AddDevice(line, d);
+}
+
+bool Couple(Line& line, Reader& r) {
+    PendingCouple c{{}, line.number()};
+    if (!line.Id("switch", &c.coupling.switch_id48) || !line.Id("sensor", &c.coupling.sensor_id48))
+        return false;
+    if (!line.Has("channel")) return line.Fail("missing channel");
+    const std::string& channel = line.Value("channel");
+    if (channel != "A" && channel != "B" && channel != "a" && channel != "b")
+        return line.Fail("channel must be A or B: '" + channel + "'");
+    c.coupling.channel = (channel == "A" || channel == "a") ? 0 : 1;
+    if (!line.Has("rate")) return line.Fail("missing rate");
+    if (!line.Number("rate", -100, 100, &c.coupling.rate_c_per_min)) return false;
+    r.couples.push_back(c);
+    return true;
+}
+
+// A statement: the word that starts it, the keys it takes, what it does with them.
+struct Statement {
+    std::string_view name;
+    Keys keys;
+    bool (*apply)(Line& line, Reader& r);
+};
+
+constexpr std::string_view kBusKeys[] = {"latency_ms", "seed"};
+constexpr std::string_view kBridgeKeys[] = {"serial", "description", "open", "type"};
+constexpr std::string_view kDs18b20Keys[] = {"id",    "temp",  "swing",     "period",
+                                             "phase", "noise", "resolution"};
+constexpr std::string_view kDs1820Keys[] = {"id", "temp", "swing", "period", "phase", "noise"};
+constexpr std::string_view kDs2413Keys[] = {"id"};
+constexpr std::string_view kDeviceKeys[] = {"family", "id"};
+constexpr std::string_view kCoupleKeys[] = {"switch", "channel", "sensor", "rate"};
+
+constexpr Statement kStatements[] = {
+    {"bridge", kBridgeKeys, Bridge},      {"ds18b20", kDs18b20Keys, Ds18b20},
+    {"ds1820", kDs1820Keys, Ds1820},      {"ds2413", kDs2413Keys, Ds2413},
+    {"device", kDeviceKeys, OtherDevice}, {"couple", kCoupleKeys, Couple},
+};
+// A line that starts with key=value sets something of the whole bus.
+constexpr Statement kBusSettings{"the bus", kBusKeys, BusSettings};
+
+const Statement* Find(std::string_view name) {
+    for (const Statement& s : kStatements)
+        if (s.name == name) return &s;
+    return nullptr;
+}
 
 }  // namespace
 
@@ -135,154 +303,42 @@ std::string ConfigError::Text() const {
 }
 
 bool ParseBusConfig(std::string_view text, BusConfig* config, ConfigError* error) {
-    BusConfig out;
-    std::map<uint64_t, DeviceConfig::Kind> ids;
-    std::vector<PendingCouple> couples;
-    std::set<std::string> serials;
+    Reader r;
     int line_no = 0;
     size_t pos = 0;
     while (pos <= text.size()) {
         size_t end = text.find('\n', pos);
         if (end == std::string_view::npos) end = text.size();
-        const std::string_view line = text.substr(pos, end - pos);
+        const std::string_view content = text.substr(pos, end - pos);
         pos = end + 1;
-        ++line_no;
-        LineParser p(line_no, error);
+        Line line(++line_no, error);
         std::vector<std::string> words;
-        if (!p.Tokens(line, &words)) return false;
+        if (!line.Tokens(content, &words)) return false;
         if (words.empty()) continue;
 
-        std::map<std::string, std::string> f;
-        const std::string& what = words[0];
-        if (what.find('=') != std::string::npos) {  // a setting of the whole bus
-            if (!p.Fields(words, 0, "the bus", {"latency_ms", "seed"}, &f)) return false;
-            int64_t latency = out.latency_ms, seed = int64_t(out.seed);
-            if (!p.Integer(f, "latency_ms", 0, 1000, &latency) ||
-                !p.Integer(f, "seed", 0, INT64_MAX, &seed))
-                return false;
-            out.latency_ms = int(latency);
-            out.seed = uint64_t(seed);
-            continue;
-        }
-
-        auto current_bridge = [&]() -> BridgeConfig& {
-            if (out.bridges.empty()) {  // devices before any bridge line: the default bridge
-                out.bridges.emplace_back();
-                serials.insert(out.bridges.back().serial);
-            }
-            return out.bridges.back();
-        };
-        auto add_device = [&](DeviceConfig d) {
-            if (ids.count(d.id48)) return p.Fail("duplicate id " + f["id"]);
-            ids[d.id48] = d.kind;
-            current_bridge().devices.push_back(d);
-            return true;
-        };
-        auto thermal = [&](DeviceConfig* d) {
-            double phase_deg = 0;
-            if (!p.Number(f, "temp", -55, 125, &d->thermal.base_c) ||
-                !p.Number(f, "swing", 0, 100, &d->thermal.swing_c) ||
-                !p.Number(f, "period", 1e-3, 1e9, &d->thermal.period_s) ||
-                !p.Number(f, "phase", -360, 360, &phase_deg) ||
-                !p.Number(f, "noise", 0, 10, &d->thermal.noise_c))
-                return false;
-            d->thermal.phase_rad = phase_deg * std::numbers::pi / 180.0;
-            return true;
-        };
-
-        if (what == "bridge") {
-            if (!p.Fields(words, 1, what, {"serial", "description", "open", "type"}, &f))
-                return false;
-            BridgeConfig b;
-            b.serial = "KALVO" + std::string(out.bridges.size() < 9 ? "00" : "0") +
-                       std::to_string(out.bridges.size() + 1);
-            if (f.count("serial")) b.serial = f["serial"];
-            if (f.count("description")) b.description = f["description"];
-            if (b.serial.empty() || b.serial.size() > 15)
-                return p.Fail("serial must be 1 to 15 characters");
-            if (b.description.size() > 63) return p.Fail("description longer than 63 characters");
-            if (serials.count(b.serial)) return p.Fail("duplicate serial " + b.serial);
-            if (f.count("open")) {
-                if (f["open"] != "fail" && f["open"] != "ok")
-                    return p.Fail("open must be fail or ok: '" + f["open"] + "'");
-                b.open_fails = f["open"] == "fail";
-            }
-            int64_t type = b.type;
-            if (!p.Integer(f, "type", 0, UINT32_MAX, &type)) return false;
-            b.type = uint32_t(type);
-            serials.insert(b.serial);
-            out.bridges.push_back(b);
-        } else if (what == "ds18b20") {
-            if (!p.Fields(words, 1, what,
-                          {"id", "temp", "swing", "period", "phase", "noise", "resolution"}, &f))
-                return false;
-            DeviceConfig d;
-            d.kind = DeviceConfig::Kind::kDs18b20;
-            d.family = kFamilyDs18b20;
-            int64_t resolution = 12;
-            if (!p.Id(f, "id", &d.id48) || !thermal(&d) ||
-                !p.Integer(f, "resolution", 9, 12, &resolution))
-                return false;
-            d.resolution = int(resolution);
-            if (!add_device(d)) return false;
-        } else if (what == "ds1820") {
-            if (!p.Fields(words, 1, what, {"id", "temp", "swing", "period", "phase", "noise"}, &f))
-                return false;
-            DeviceConfig d;
-            d.kind = DeviceConfig::Kind::kDs1820;
-            d.family = kFamilyDs1820;
-            if (!p.Id(f, "id", &d.id48) || !thermal(&d) || !add_device(d)) return false;
-        } else if (what == "ds2413") {
-            if (!p.Fields(words, 1, what, {"id"}, &f)) return false;
-            DeviceConfig d;
-            d.kind = DeviceConfig::Kind::kDs2413;
-            d.family = kFamilyDs2413;
-            if (!p.Id(f, "id", &d.id48) || !add_device(d)) return false;
-        } else if (what == "device") {
-            if (!p.Fields(words, 1, what, {"family", "id"}, &f)) return false;
-            DeviceConfig d;
-            uint64_t family = 0;
-            if (!f.count("family")) return p.Fail("missing family");
-            if (!p.Hex(f["family"], 2, "family", &family) || !p.Id(f, "id", &d.id48)) return false;
-            if (family == kFamilyDs18b20 || family == kFamilyDs1820 || family == kFamilyDs2413)
-                return p.Fail("family " + f["family"] + " has its own statement");
-            d.family = uint8_t(family);
-            if (!add_device(d)) return false;
-        } else if (what == "couple") {
-            if (!p.Fields(words, 1, what, {"switch", "channel", "sensor", "rate"}, &f))
-                return false;
-            PendingCouple c{{}, line_no};
-            if (!p.Id(f, "switch", &c.coupling.switch_id48) ||
-                !p.Id(f, "sensor", &c.coupling.sensor_id48))
-                return false;
-            if (!f.count("channel")) return p.Fail("missing channel");
-            if (f["channel"] != "A" && f["channel"] != "B" && f["channel"] != "a" &&
-                f["channel"] != "b")
-                return p.Fail("channel must be A or B: '" + f["channel"] + "'");
-            c.coupling.channel = (f["channel"] == "A" || f["channel"] == "a") ? 0 : 1;
-            if (!f.count("rate")) return p.Fail("missing rate");
-            if (!p.Number(f, "rate", -100, 100, &c.coupling.rate_c_per_min)) return false;
-            couples.push_back(c);
-        } else {
-            return p.Fail("unknown statement '" + what + "'");
-        }
+        const bool setting = words[0].find('=') != std::string::npos;
+        const Statement* statement = setting ? &kBusSettings : Find(words[0]);
+        if (!statement) return line.Fail("unknown statement '" + words[0] + "'");
+        if (!line.ReadFields(words, setting ? 0 : 1, statement->name, statement->keys) ||
+            !statement->apply(line, r))
+            return false;
     }
 
-    // Couplings may name devices declared further down.
-    for (const auto& c : couples) {
-        LineParser p(c.line, error);
-        const auto sw = ids.find(c.coupling.switch_id48);
-        const auto sensor = ids.find(c.coupling.sensor_id48);
-        if (sw == ids.end()) return p.Fail("couple names a missing switch");
-        if (sw->second != DeviceConfig::Kind::kDs2413) return p.Fail("couple switch is no ds2413");
-        if (sensor == ids.end()) return p.Fail("couple names a missing sensor");
+    for (const auto& c : r.couples) {
+        Line line(c.line, error);
+        const auto sw = r.ids.find(c.coupling.switch_id48);
+        const auto sensor = r.ids.find(c.coupling.sensor_id48);
+        if (sw == r.ids.end()) return line.Fail("couple names a missing switch");
+        if (sw->second != DeviceConfig::Kind::kDs2413)
+            return line.Fail("couple switch is no ds2413");
+        if (sensor == r.ids.end()) return line.Fail("couple names a missing sensor");
         if (sensor->second != DeviceConfig::Kind::kDs18b20 &&
             sensor->second != DeviceConfig::Kind::kDs1820)
-            return p.Fail("couple sensor is no thermometer");
-        out.couplings.push_back(c.coupling);
+            return line.Fail("couple sensor is no thermometer");
+        r.out.couplings.push_back(c.coupling);
     }
-    if (out.bridges.empty()) out.bridges.emplace_back();
-    *config = std::move(out);
+    if (r.out.bridges.empty()) r.out.bridges.emplace_back();
+    *config = std::move(r.out);
     return true;
 }
 

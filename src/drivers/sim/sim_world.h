@@ -1,7 +1,9 @@
 #pragma once
 // A simulated FT232R bridge with its 1-Wire line and devices, byte-exact as the program's link
-// sees it, driven by a thermal model on an injectable millisecond clock. One mutex guards the
-// whole world, so tests may inject faults from another thread while the bus is in use.
+// sees it, driven by a thermal model on an injectable millisecond clock. The world is a D2XX
+// driver like any other (its functions come from the front); on top it builds the bus, injects
+// faults and shows its state to tests. One mutex guards the whole world, so tests may inject
+// faults from another thread while the bus is in use.
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -10,48 +12,22 @@
 
 #include "core/common/clock.h"
 #include "core/device/d2xx.h"
+#include "drivers/front/d2xx_front.h"
+#include "drivers/sim/faults.h"
+#include "drivers/sim/rom_code.h"
+#include "drivers/sim/thermal.h"
 
 namespace kalvo::sim {
 
-// 64-bit 1-Wire identity: family code in the least significant byte, CRC-8 in the most.
-using RomCode = uint64_t;
-
-constexpr uint8_t kFamilyDs18b20 = 0x28;
-constexpr uint8_t kFamilyDs1820 = 0x10;
-constexpr uint8_t kFamilyDs2413 = 0x3A;
-
-// D2XX status values the simulator returns besides those in device/d2xx.h.
-constexpr FT_STATUS kFtInvalidParameter = 6;
-constexpr FT_STATUS kFtInvalidBaudRate = 7;
-
-// The 1-Wire CRC-8 (x^8 + x^5 + x^4 + 1, reflected), start value 0.
-uint8_t Crc8(const uint8_t* data, size_t n);
-// family | id48 << 8 | crc << 56.
-RomCode MakeRomCode(uint8_t family, uint64_t id48);
-
-// Temperature of one sensor over time: base + swing * sin(2 pi t / period + phase) + noise.
-struct Thermal {
-    double base_c = 20.0;     // degrees C
-    double swing_c = 0.0;     // amplitude, degrees C
-    double period_s = 600.0;  // seconds
-    double phase_rad = 0.0;
-    double noise_c = 0.0;  // amplitude of the uniform noise drawn per conversion, degrees C
-    bool operator==(const Thermal&) const = default;
-};
-
-// A fault on one DS2413 output pin.
-enum class PinFault {
-    kNone,
-    kForcedLow,  // something outside pulls the pin low whatever the latch
-    kStuckHigh,  // the output transistor never conducts
-};
+using front::kFtInvalidBaudRate;
+using front::kFtInvalidParameter;
 
 // What a test may want to check about a bridge.
 struct BridgeState {
     bool open = false;
     bool unplugged = false;
     uint32_t baud = 0;
-    uint8_t latency_timer_ms = 16;
+    uint8_t latency_timer_ms = front::ft232r::kOpenLatencyMs;
     uint32_t read_timeout_ms = 0;
     uint32_t write_timeout_ms = 0;
     uint32_t usb_in_size = 0;
@@ -60,11 +36,11 @@ struct BridgeState {
     uint64_t resets = 0;  // reset pulses seen on the line
 };
 
-class World {
+class World final : public front::Driver {
   public:
     // `seed` drives the sensor noise, so runs repeat exactly.
     explicit World(Clock& clock, uint64_t seed = 1);
-    ~World();
+    ~World() override;
     World(const World&) = delete;
     World& operator=(const World&) = delete;
 
@@ -89,7 +65,7 @@ class World {
     // program set" (the default).
     void SetLatencyMs(int ms);
 
-    // --- Faults ------------------------------------------------------------------------------
+    // --- Faults (faults.cpp) ------------------------------------------------------------------
     bool RemoveDevice(RomCode code);                    // gone for good
     bool SetAttached(RomCode code, bool attached);      // unplug/replug, state kept
     bool CorruptNextScratchpad(RomCode sensor);         // next READ SCRATCHPAD has a bad CRC
@@ -113,24 +89,16 @@ class World {
     // True while the channel's output transistor conducts (the heater is on).
     bool ChannelOn(RomCode switch_code, int channel) const;
 
-    // --- The D2XX functions ------------------------------------------------------------------
-    FT_STATUS Open(int index, FT_HANDLE* handle);
-    FT_STATUS Close(FT_HANDLE handle);
-    FT_STATUS GetDeviceInfo(FT_HANDLE handle, ULONG* type, DWORD* id, char* serial,
-                            char* description, void* reserved);
-    FT_STATUS SetDataCharacteristics(FT_HANDLE handle, UCHAR bits, UCHAR stop, UCHAR parity);
-    FT_STATUS SetBaudRate(FT_HANDLE handle, ULONG baud);
-    FT_STATUS SetUSBParameters(FT_HANDLE handle, ULONG in_size, ULONG out_size);
-    FT_STATUS SetLatencyTimer(FT_HANDLE handle, UCHAR ms);
-    FT_STATUS SetTimeouts(FT_HANDLE handle, ULONG read_ms, ULONG write_ms);
-    FT_STATUS Purge(FT_HANDLE handle, ULONG mask);
-    FT_STATUS Write(FT_HANDLE handle, void* buffer, DWORD n, DWORD* written);
-    FT_STATUS Read(FT_HANDLE handle, void* buffer, DWORD n, DWORD* got);
-    FT_STATUS ListDevices(void* arg1, void* arg2, DWORD flags);
+    // The D2XX functions (Open, Close, ..., ListDevices) are the front's, over the hooks below.
 
-    struct State;  // the model itself (sim_world.cpp)
+    struct State;  // the model itself (world_state.h)
 
   private:
+    FT_STATUS OpenBridge(int index, FT_HANDLE* handle) override;
+    FT_STATUS CloseBridge(FT_HANDLE handle) override;
+    FT_STATUS WithPort(FT_HANDLE handle, front::PortUse use) override;
+    std::vector<front::Listed> ListBridges() override;
+
     Clock& clock_;
     mutable std::mutex mutex_;
     std::unique_ptr<State> state_;

@@ -123,6 +123,41 @@ TEST(SimConfig, EveryErrorNamesItsLine) {
     EXPECT_EQ(e.line, 0);
 }
 
+// Each statement takes exactly its own keys: all of them together parse, and a key of another
+// statement is refused by name.
+TEST(SimConfig, EachStatementTakesItsOwnKeys) {
+    struct Case {
+        const char* every_key;
+        const char* foreign_key;
+        const char* refusal;
+    };
+    const Case cases[] = {
+        {"bridge serial=A description=D open=ok type=5", "bridge id=000000000001",
+         "unknown key 'id' for bridge"},
+        {"ds18b20 id=000000000001 temp=1 swing=1 period=60 phase=0 noise=0 resolution=9",
+         "ds18b20 id=000000000001 family=28", "unknown key 'family' for ds18b20"},
+        {"ds1820 id=000000000001 temp=1 swing=1 period=60 phase=0 noise=0",
+         "ds1820 id=000000000001 resolution=9", "unknown key 'resolution' for ds1820"},
+        {"ds2413 id=000000000001", "ds2413 id=000000000001 temp=1",
+         "unknown key 'temp' for ds2413"},
+        {"device family=01 id=000000000001", "device family=01 id=000000000001 seed=1",
+         "unknown key 'seed' for device"},
+        {"ds2413 id=000000000001\nds1820 id=000000000002\n"
+         "couple switch=000000000001 channel=A sensor=000000000002 rate=1",
+         "couple switch=000000000001 channel=A sensor=000000000002 rate=1 open=ok",
+         "unknown key 'open' for couple"},
+        {"latency_ms=0 seed=7", "seed=7 serial=A", "unknown key 'serial' for the bus"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.every_key);
+        BusConfig config;
+        ConfigError e;
+        EXPECT_TRUE(ParseBusConfig(c.every_key, &config, &e)) << e.Text();
+        EXPECT_FALSE(ParseBusConfig(c.foreign_key, &config, &e));
+        EXPECT_EQ(e.message, c.refusal);
+    }
+}
+
 TEST(SimConfig, TheExampleFileIsTheDefaultBus) {
     BusConfig file;
     ConfigError e;
