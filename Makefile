@@ -1,13 +1,22 @@
 # Kalvo: top-level commands. Every package the build or the tests need is listed here, once.
 PACKAGES := cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libgtest-dev libgmock-dev \
-            libbenchmark-dev clang libclang-rt-14-dev fonts-dejavu-core tzdata
+            libbenchmark-dev clang libclang-rt-14-dev clang-format fonts-dejavu-core tzdata git
 
-BUILD      ?= build
-TSAN_BUILD ?= build-tsan
-JOBS       ?= 2
+# build: Debug with ASan + UBSan (make build, make test). build-release: optimised, no
+# sanitizers (make demo, make install, make bench). build-tsan, build-fuzz: their own.
+BUILD         ?= build
+RELEASE_BUILD ?= build-release
+TSAN_BUILD    ?= build-tsan
+FUZZ_BUILD    ?= build-fuzz
+JOBS          ?= 2
+PREFIX        ?= $(HOME)/.local
+# Seconds each fuzz target runs after make fuzz has built them; 0 only builds.
+FUZZ_SECONDS  ?= 10
+# Passed to every benchmark, e.g. BENCH_ARGS=--benchmark_filter=Read
+BENCH_ARGS    ?=
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps configure build test demo tsan bench fuzz clean format
+.PHONY: all deps configure build test release demo install tsan bench fuzz format format-check clean
 
 all: build
 
@@ -31,26 +40,43 @@ build: configure
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 600
 
-demo: build
-	./tools/demo.sh $(BUILD)
+# The optimised program, tools and drivers; the tests are not part of it.
+release: deps
+	@[ -f $(RELEASE_BUILD)/build.ninja ] || cmake -S . -B $(RELEASE_BUILD) -G Ninja \
+	  -DCMAKE_BUILD_TYPE=Release -DKALVO_TESTS=OFF
+	cmake --build $(RELEASE_BUILD) -j $(JOBS)
 
+demo: release
+	./tools/demo.sh $(RELEASE_BUILD)
+
+install: release
+	cmake --install $(RELEASE_BUILD) --prefix $(PREFIX)
+
+# Builds only the tests labelled tsan, then runs them.
 tsan: deps
 	@[ -f $(TSAN_BUILD)/build.ninja ] || cmake -S . -B $(TSAN_BUILD) -G Ninja \
 	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKALVO_TSAN=ON
-	cmake --build $(TSAN_BUILD) -j $(JOBS)
-	cd $(TSAN_BUILD) && ctest --output-on-failure -j $(JOBS) -L tsan
+	cmake --build $(TSAN_BUILD) -j $(JOBS) --target tsan_tests
+	cd $(TSAN_BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 600 -L tsan
 
-bench: deps
-	@[ -f build-bench/build.ninja ] || cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release
-	cmake --build build-bench -j $(JOBS)
+# Builds every benchmark in the Release tree and runs each in turn.
+bench: release
+	cmake --build $(RELEASE_BUILD) -j $(JOBS) --target benches
+	@set -e; for b in $$(cat $(RELEASE_BUILD)/bench/benches.txt); do \
+	  echo "== $$b"; QT_QPA_PLATFORM=offscreen $$b $(BENCH_ARGS); \
+	done
 
 fuzz: deps
-	@[ -f build-fuzz/build.ninja ] || CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja \
+	@[ -f $(FUZZ_BUILD)/build.ninja ] || CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -G Ninja \
 	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKALVO_FUZZ=ON -DKALVO_WITH_QT=OFF
-	cmake --build build-fuzz -j $(JOBS)
+	cmake --build $(FUZZ_BUILD) -j $(JOBS)
+	@[ "$(FUZZ_SECONDS)" = 0 ] || ./tools/fuzz.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
+format-check:
+	git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run -Werror
+
 clean:
-	rm -rf $(BUILD) $(TSAN_BUILD) build-bench build-fuzz
+	rm -rf $(BUILD) $(RELEASE_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD)

@@ -1,6 +1,7 @@
 // Any file is either loaded or rejected with its status text, and a loaded file shows and saves
-// back exactly the values it held. The first byte picks how the rest becomes a file: as it is
-// (sizes), or cut or padded to the one accepted size (contents).
+// back exactly the values it held. An input of the accepted size is the file itself, so the
+// stored fixtures seed the contents; of any other input the first byte picks how the rest
+// becomes a file: as it is (sizes), or cut or padded to the accepted size (contents).
 #include <unistd.h>
 
 #include <cstdint>
@@ -44,8 +45,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
     } cleanup;
     if (size == 0) return 0;
-    std::vector<uint8_t> file(data + 1, data + size);
-    if (data[0] & 1) file.resize(kScenarioFileSize, data[0]);
+    std::vector<uint8_t> file(data, data + size);
+    if (size != kScenarioFileSize) {
+        file.erase(file.begin());
+        if (data[0] & 1) file.resize(kScenarioFileSize, data[0]);
+    }
     WriteFile(in, file.data(), file.size());
 
     const ScenarioFileResult result = LoadScenarios(grid, in);

@@ -5,7 +5,7 @@
 #include <cmath>
 
 #include "core/archive/data_file.h"
-#include "core/archive/platform_file.h"
+#include "core/common/file_ops.h"
 #include "core/common/message_box.h"
 #include "core/common/text.h"
 

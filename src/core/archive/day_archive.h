@@ -2,7 +2,7 @@
 #include <cstdint>
 #include <string>
 
-#include "core/archive/platform_file.h"
+#include "core/common/file_ops.h"
 #include "core/common/sample_record.h"
 
 namespace kalvo {

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "core/archive/platform_file.h"
+#include "core/common/file_ops.h"
 
 namespace kalvo::SHELL {
 

@@ -242,4 +242,8 @@ void GridBase::NotifyChanged(int row, int col) {
     ForEachObserver([&](GridObserver* o) { o->OnCellChanged(row, col); });
 }
 
+void GridBase::NotifyRowsReset() {
+    ForEachObserver([](GridObserver* o) { o->OnRowsReset(); });
+}
+
 }  // namespace kalvo

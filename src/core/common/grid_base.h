@@ -94,6 +94,8 @@ class GridBase {
     virtual void OnUserEdit(int /*row*/, int /*col*/) {}
     virtual void OnUserClick(int /*row*/, int /*col*/) {}
     void NotifyChanged(int row, int col);
+    // For a table that replaced its columns and rows itself; call it without the lock held.
+    void NotifyRowsReset();
 
     // Cell storage; guarded by mutex_.
     struct Cell {

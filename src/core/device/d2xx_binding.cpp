@@ -68,8 +68,14 @@ void LoadLibraryLocked() {
         g_library = LoadSharedLibrary(override_path);
     } else {
         g_library_name = DriverLibraryFileName();
-        g_library = LoadSharedLibrary(ProgramFolder() + "/" + g_library_name);
-        if (!g_library) g_library = LoadSharedLibrary(g_library_name);
+        // Beside the program (a build folder), then where an installation puts its own driver
+        // (bin/../lib/kalvo), then the system's library path.
+        const std::string program = ProgramFolder();
+        for (const std::string& path :
+             {program + "/" + g_library_name, program + "/../lib/kalvo/" + g_library_name,
+              g_library_name}) {
+            if ((g_library = LoadSharedLibrary(path))) break;
+        }
     }
     if (!g_library) Fail(u" загрузка DLL невозможна, приложение будет закрыто");
 }

@@ -9,7 +9,7 @@
 #include "core/common/clock.h"
 #include "core/common/sample_record.h"
 #include "core/common/status_bar.h"
-#include "core/device/d2xx_binding.h"
+#include "core/device/d2xx.h"
 #include "core/device/ft_link.h"
 #include "core/device/rom_code.h"
 #include "core/device/table_links.h"
@@ -33,7 +33,8 @@ class COneWireBus {
     static constexpr uint8_t kPioWrite = 0x5A;
     static constexpr uint8_t kPioRead = 0xF5;
 
-    explicit COneWireBus(const D2xxApi& api = DriverApi());
+    // The driver table is always named, so a test cannot reach the real driver by forgetting it.
+    explicit COneWireBus(const D2xxApi& api);
     ~COneWireBus();
     COneWireBus(const COneWireBus&) = delete;
     COneWireBus& operator=(const COneWireBus&) = delete;

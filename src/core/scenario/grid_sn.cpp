@@ -69,27 +69,30 @@ GridSn::GridSn() : now_(&NowSeconds) {
 }
 
 void GridSn::Build() {
+    // Built aside and swapped in under one lock, so the measurement thread sees either the old
+    // table or the whole new one, never a table without rows or records.
+    std::vector<GridColumn> columns = ScenarioColumns();
+    std::vector<std::vector<Cell>> rows(kScenarioCount, std::vector<Cell>(columns.size()));
+    for (int i = 0; i < kScenarioCount; ++i) {
+        std::vector<Cell>& cells = rows[i];
+        cells[kColNumber].text = ToU16(i + 1);
+        cells[kColName].text = u"Sn_" + ToU16(i + 1);
+        cells[kColDelay].text = u"0:0:0";
+        for (int k = 0; k < kScenarioSteps; ++k) cells[kColFirstStep + k].text = u"0:0:0; 20/30";
+    }
     {
         Session session(*this);
+        columns_ = std::move(columns);
+        rows_ = std::move(rows);
         records_.clear();
         pending_redraws_.clear();
+        for (int i = 0; i < kScenarioCount; ++i) {
+            ScenarioRecord record = ScenarioRecord::Fresh(i);
+            StoreRowLocked(i, record);
+            records_.push_back(record);
+        }
     }
-    SetColumns(ScenarioColumns());
-    for (int i = 0; i < kScenarioCount; ++i) {
-        const int row = AppendRow();
-        SetCellText(row, kColNumber, ToU16(i + 1));
-        SetCellText(row, kColName, u"Sn_" + ToU16(i + 1));
-        SetCellNumber(row, kColCycles, 0);
-        SetCellText(row, kColDelay, u"0:0:0");
-        for (int k = 0; k < kScenarioSteps; ++k)
-            SetCellText(row, kColFirstStep + k, u"0:0:0; 20/30");
-    }
-    Session session(*this);
-    for (int i = 0; i < kScenarioCount; ++i) {
-        ScenarioRecord record = ScenarioRecord::Fresh(i);
-        StoreRowLocked(i, record);
-        records_.push_back(record);
-    }
+    NotifyRowsReset();
 }
 
 void GridSn::SetTimeSource(TimeSource now) {

@@ -8,8 +8,8 @@
 #include "core/common/paths.h"
 #include "core/common/status_bar.h"
 #include "core/scenario/grid_sn.h"
-#include "core/scenario/platform_scenario_file.h"
 #include "core/scenario/scenario_record.h"
+#include "core/scenario/scenario_shell.h"
 
 namespace kalvo {
 namespace {
@@ -20,12 +20,12 @@ void Report(StatusBar* status_bar, std::u16string_view text) {
 
 }  // namespace
 
-ScenarioFileResult SaveScenarios(const GridSn& grid, const std::string& path) {
+ScenarioFileResult SaveScenarios(const GridSn& grid, const std::string& path, SHELL::FileOps& ops) {
     std::error_code ignored;
     const std::filesystem::path parent = std::filesystem::path(path).parent_path();
     if (!parent.empty()) std::filesystem::create_directories(parent, ignored);
 
-    SHELL::CScenarioFile file;
+    SHELL::CScenarioFile file(ops);
     if (!file.Open(path, SHELL::CScenarioFile::Mode::kWriteReplace))
         return {false, kScenarioOpenFailedText};
     const auto records = grid.StoreAll();
@@ -37,8 +37,8 @@ ScenarioFileResult SaveScenarios(const GridSn& grid, const std::string& path) {
     return {true, kScenarioSavedText};
 }
 
-ScenarioFileResult LoadScenarios(GridSn& grid, const std::string& path) {
-    SHELL::CScenarioFile file;
+ScenarioFileResult LoadScenarios(GridSn& grid, const std::string& path, SHELL::FileOps& ops) {
+    SHELL::CScenarioFile file(ops);
     if (!file.Open(path, SHELL::CScenarioFile::Mode::kReadExisting)) return {false, u""};
     if (file.Size() != int64_t(kScenarioFileSize)) return {false, kScenarioCorruptText};
     // Read everything before touching the grid, so a failed read leaves the table whole.

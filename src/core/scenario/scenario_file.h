@@ -3,6 +3,8 @@
 #include <optional>
 #include <string>
 
+#include "core/common/file_ops.h"
+
 namespace kalvo {
 
 class GridSn;
@@ -27,10 +29,12 @@ struct ScenarioFileResult {
 
 // Writes the 16 records built afresh from the grid's texts (5408 bytes), replacing the file.
 // A missing parent folder is created first.
-ScenarioFileResult SaveScenarios(const GridSn& grid, const std::string& path);
+ScenarioFileResult SaveScenarios(const GridSn& grid, const std::string& path,
+                                 SHELL::FileOps& ops = SHELL::DefaultFileOps());
 // Loads a 5408-byte file into the grid and the table. Any other size, or a short read, changes
 // nothing and says the file is corrupt; a file that cannot be opened says nothing.
-ScenarioFileResult LoadScenarios(GridSn& grid, const std::string& path);
+ScenarioFileResult LoadScenarios(GridSn& grid, const std::string& path,
+                                 SHELL::FileOps& ops = SHELL::DefaultFileOps());
 
 // The page's file dialog: gets the folder to start in, returns the chosen path or nothing when
 // the user cancels.

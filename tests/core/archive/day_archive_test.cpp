@@ -33,9 +33,13 @@ bool HasWriteBits(const std::string& path) {
 SampleList Batch(int passes, int thermometers, int64_t start, double t = 20.0) {
     SampleList batch;
     for (int p = 0; p < passes; ++p)
-        for (int k = 0; k < thermometers; ++k)
-            batch.push_back(
-                Rec(kRomA + uint64_t(k) * 0x100, u"Т" + ToU16(k + 1), t + p, start + 2 * p));
+        for (int k = 0; k < thermometers; ++k) {
+            // Appended rather than `u"Т" + ToU16(...)`: GCC 12 at -O3 sees a false overlap in the
+            // inlined prepend (-Wrestrict).
+            std::u16string name = u"Т";
+            name += ToU16(k + 1);
+            batch.push_back(Rec(kRomA + uint64_t(k) * 0x100, name, t + p, start + 2 * p));
+        }
     return batch;
 }
 

@@ -32,6 +32,14 @@ TEST(BindingDeathTest, MissingLibraryOrFunctionEndsWithCode2) {
     EXPECT_EXIT((unsetenv("KALVO_D2XX_LIBRARY"), SetProgramFolderForTesting(folder.string()),
                  CountDevices()),
                 ExitedWithCode(2), "^Error: libftd2xx.so загрузка DLL невозможна");
+    // An installed program finds its driver in lib/kalvo beside its bin folder.
+    fs::create_directories(folder / "bin");
+    fs::create_directories(folder / "lib" / "kalvo");
+    fs::copy_file(KALVO_PARTIAL_DRIVER, folder / "lib" / "kalvo" / "libftd2xx.so");
+    EXPECT_EXIT(
+        (unsetenv("KALVO_D2XX_LIBRARY"), SetProgramFolderForTesting((folder / "bin").string()),
+         std::_Exit(CountDevices() == 3 ? 0 : 1)),
+        ExitedWithCode(0), "");
     fs::copy_file(KALVO_PARTIAL_DRIVER, folder / "libftd2xx.so");
     EXPECT_EXIT((unsetenv("KALVO_D2XX_LIBRARY"), SetProgramFolderForTesting(folder.string()),
                  std::_Exit(CountDevices() == 3 ? 0 : 1)),

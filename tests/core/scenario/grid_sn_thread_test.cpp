@@ -83,5 +83,30 @@ TEST(ScenarioThreads, PollingWhileEditingAndRestarting) {
     for (int row = 0; row < 16; ++row) EXPECT_GE(grid.CompletedCycles(row), 0);
 }
 
+// A rebuild while the measurement thread polls: the thread sees the whole old table or the whole
+// new one, never one without rows or records.
+TEST(ScenarioThreads, RebuildIsOneStepForThePoller) {
+    GridSn grid;
+    std::atomic<bool> stop{false};
+    std::atomic<int> polls{0}, torn{0};
+    std::thread measuring([&] {
+        while (!stop.load()) {
+            if (grid.RecordCount() != kScenarioCount || grid.RowCount() != kScenarioCount ||
+                grid.CellText(kScenarioCount - 1, GridSn::kColFirstStep + kScenarioSteps - 1)
+                    .empty())
+                torn.fetch_add(1);
+            grid.FindActiveStep(polls.load() % kScenarioCount);
+            polls.fetch_add(1);
+        }
+    });
+    for (int round = 0; round < 300 || polls.load() < 300; ++round) {
+        grid.Build();
+        if (round % 8 == 0) std::this_thread::yield();
+    }
+    stop.store(true);
+    measuring.join();
+    EXPECT_EQ(torn.load(), 0);
+}
+
 }  // namespace
 }  // namespace kalvo

@@ -9,13 +9,14 @@
 #include <fstream>
 #include <iterator>
 
+#include "core/common/file_ops.h"
 #include "core/common/messages.h"
 #include "core/common/paths.h"
 #include "core/common/status_bar.h"
 #include "core/common/text.h"
 #include "core/scenario/grid_sn.h"
-#include "core/scenario/platform_scenario_file.h"
 #include "core/scenario/scenario_file.h"
+#include "core/scenario/scenario_shell.h"
 
 namespace kalvo {
 namespace {
@@ -201,6 +202,45 @@ TEST_F(ScenarioFile, WriteFailureIsReportedAndTheFileRejected) {
     EXPECT_LE(fs::file_size(path), 1000u);
     EXPECT_GE(fs::file_size(path), 676u);  // the records written so far stay
     EXPECT_EQ(LoadScenarios(grid, path).status, u"Файл сценария испорчен");
+}
+
+// Single system calls failing, through the file seam the archive shares.
+struct FailingOps : SHELL::FileOps {
+    bool fail_truncate = false, fail_close = false, short_read = false;
+    bool Truncate(int handle, uint64_t size) override {
+        return !fail_truncate && FileOps::Truncate(handle, size);
+    }
+    bool Close(int handle) override { return FileOps::Close(handle) && !fail_close; }
+    int64_t Read(int handle, void* buffer, size_t n) override {
+        const int64_t got = FileOps::Read(handle, buffer, n);
+        return short_read && got > 0 ? got - 1 : got;
+    }
+};
+
+TEST_F(ScenarioFile, SystemFailuresAreReported) {
+    GridSn grid;
+    grid.UserSetText(0, 1, u"Первый");
+    const std::string path = Path("ops.snr");
+    ASSERT_TRUE(SaveScenarios(grid, path).ok);
+    const auto bytes = ReadAll(path);
+    grid.UserSetText(0, 1, u"Второй");
+
+    FailingOps no_truncate;
+    no_truncate.fail_truncate = true;  // the old content is not half replaced
+    EXPECT_EQ(SaveScenarios(grid, path, no_truncate).status, u"Ошибка открытия файла сценария");
+    EXPECT_EQ(ReadAll(path), bytes);
+
+    FailingOps late_error;
+    late_error.fail_close = true;  // a late write error is still a failed save
+    const ScenarioFileResult late = SaveScenarios(grid, path, late_error);
+    EXPECT_FALSE(late.ok);
+    EXPECT_EQ(late.status, u"Ошибка при записи файла сценария");
+
+    FailingOps short_read;
+    short_read.short_read = true;
+    const auto before = AllTexts(grid);
+    EXPECT_EQ(LoadScenarios(grid, path, short_read).status, u"Файл сценария испорчен");
+    EXPECT_EQ(AllTexts(grid), before);
 }
 
 TEST_F(ScenarioFile, ButtonsWithTheDialog) {

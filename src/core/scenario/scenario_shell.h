@@ -3,11 +3,12 @@
 #include <cstdint>
 #include <string>
 
+#include "core/common/file_ops.h"
+
 namespace kalvo::SHELL {
 
-// A scenario file opened for one operation without sharing. On POSIX the open also takes an
-// exclusive non-blocking lock, so a second opener fails at once instead of waiting; only
-// regular files open, so a folder or a pipe is refused rather than read or waited on.
+// A scenario file opened for one operation without sharing: a second opener fails at once
+// instead of waiting, and only regular files open. Closed when the object goes.
 class CScenarioFile {
   public:
     enum class Mode {
@@ -15,7 +16,7 @@ class CScenarioFile {
         kWriteReplace,  // created when missing, emptied once locked
     };
 
-    CScenarioFile() = default;
+    explicit CScenarioFile(FileOps& ops = DefaultFileOps()) : ops_(ops) {}
     ~CScenarioFile();
     CScenarioFile(const CScenarioFile&) = delete;
     CScenarioFile& operator=(const CScenarioFile&) = delete;
@@ -23,15 +24,16 @@ class CScenarioFile {
     bool Open(const std::string& path, Mode mode);
     // False when the system reports a failure on closing (a late write error).
     bool Close();
-    bool IsOpen() const { return fd_ >= 0; }
+    bool IsOpen() const { return handle_ >= 0; }
     // Bytes; -1 when unknown.
-    int64_t Size() const;
+    int64_t Size();
     // False unless exactly `size` bytes were read.
     bool ReadExact(void* data, size_t size);
     bool WriteAll(const void* data, size_t size);
 
   private:
-    int fd_ = -1;
+    FileOps& ops_;
+    int handle_ = -1;
 };
 
 }  // namespace kalvo::SHELL

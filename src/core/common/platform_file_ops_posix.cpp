@@ -5,7 +5,7 @@
 
 #include <cerrno>
 
-#include "core/archive/platform_file.h"
+#include "core/common/file_ops.h"
 
 namespace kalvo::SHELL {
 
@@ -35,8 +35,9 @@ int FileOps::Open(const std::string& path, Access access) {
     return fd;
 }
 
-void FileOps::Close(int handle) {
-    if (handle >= 0) ::close(handle);
+bool FileOps::Close(int handle) {
+    // Not retried on EINTR: the descriptor is gone either way. Closing also drops the lock.
+    return handle < 0 || ::close(handle) == 0;
 }
 
 bool FileOps::Size(int handle, uint64_t* size) {
