@@ -23,11 +23,11 @@ void BridgeModel::Open(uintptr_t value) {
 }
 
 uint8_t BridgeModel::Character(uint8_t byte, Rng& rng) {
-    if (held_low) {
+    if (held_low || timed.line_low) {
         DesyncAll(devices);
         return 0x00;
     }
-    const bool any = AnyAttached(devices);
+    const bool any = AnyPresent(devices);
     // The line is low for the start bit and every low-order zero bit after it.
     const int low = 1 + (byte == 0 ? 8 : std::countr_zero(byte));
     const bool one_pulse = byte == uint8_t(0xFF << (low - 1)) || byte == 0;
@@ -60,6 +60,14 @@ uint8_t BridgeModel::Character(uint8_t byte, Rng& rng) {
         return master && !line ? uint8_t(byte & 0xFC) : byte;
     }
     return garbage();
+}
+
+double BridgeModel::NoiseRate() const {
+    double rate = timed.noise_rate;
+    for (const auto& d : devices)
+        if (d->noise_rate > 0 && d->Present() && d->Selected())
+            rate = std::max(rate, d->noise_rate);
+    return rate;
 }
 
 // ------------------------------------------------------------------------------------------------
@@ -103,7 +111,11 @@ FT_STATUS BridgePort::Purge(ULONG mask) {
 
 FT_STATUS BridgePort::Write(const uint8_t* bytes, DWORD n, DWORD* written) {
     for (DWORD i = 0; i < n; ++i) {
-        const uint8_t echo = b_.Character(bytes[i], rng_);
+        // The noise of a transaction starts with the byte after the one that selects.
+        const double noise = b_.NoiseRate();
+        uint8_t echo = b_.Character(bytes[i], env_.rng);
+        if (noise > 0 && env_.line_noise.Uniform() < noise)
+            echo ^= uint8_t(1u << (env_.line_noise.Next() % 8));
         if (b_.rx.size() < kRxCapacity) b_.rx.push_back(echo);
     }
     b_.bytes_written += n;
@@ -119,6 +131,7 @@ FT_STATUS BridgePort::Read(uint8_t* bytes, DWORD n, DWORD* got) {
         --b_.short_reads;
         count = std::min<size_t>(count, b_.short_max);
     }
+    if (b_.timed.short_reads) count = std::min<size_t>(count, n / 2);
     for (size_t i = 0; i < count; ++i) {
         bytes[i] = b_.rx.front();
         b_.rx.pop_front();

@@ -29,13 +29,23 @@ struct BridgeModel {
     std::deque<uint8_t> rx;
     uint32_t short_max = 0;  // fault: the next short_reads reads return at most short_max bytes
     int short_reads = 0;
+    // What the timed faults in force now ask of the bridge (World::ScheduleFault).
+    struct Timed {
+        bool line_low = false;
+        bool unplugged = false;
+        bool short_reads = false;  // every read returns at most half the bytes asked for
+        double noise_rate = 0;     // fraction of echo bytes with a flipped bit
+    } timed;
     uint64_t bytes_written = 0, reads = 0, resets = 0;
     DeviceList devices;
 
+    bool Unplugged() const { return unplugged || timed.unplugged; }
     // Opened as `value`: the chip's defaults, an empty receive buffer.
     void Open(uintptr_t value);
     // One character on the line; returns its echo.
     uint8_t Character(uint8_t byte, Rng& rng);
+    // The fraction of echo bytes the line noise hits now.
+    double NoiseRate() const;
 };
 
 // An open bridge for one D2XX call, under the world's lock. A read's wait (the latency timer,
@@ -43,8 +53,8 @@ struct BridgeModel {
 class BridgePort final : public front::Port {
   public:
     // latency_ms < 0: the latency timer the program set.
-    BridgePort(BridgeModel& bridge, Rng& rng, int latency_ms)
-        : b_(bridge), rng_(rng), latency_ms_(latency_ms) {}
+    BridgePort(BridgeModel& bridge, Environment& env, int latency_ms)
+        : b_(bridge), env_(env), latency_ms_(latency_ms) {}
 
     Info Describe() override;
     FT_STATUS SetDataCharacteristics(UCHAR bits, UCHAR stop, UCHAR parity) override;
@@ -60,7 +70,7 @@ class BridgePort final : public front::Port {
 
   private:
     BridgeModel& b_;
-    Rng& rng_;
+    Environment& env_;
     int latency_ms_;
     int64_t wait_ms_ = -1;
 };

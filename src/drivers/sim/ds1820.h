@@ -16,10 +16,16 @@ class Ds1820 final : public Thermometer {
     int WritableBytes() const override { return 2; }
     void WriteByte(int index, uint8_t v) override { (index == 0 ? th_ : tl_) = v; }
     int IntegerDegrees() const override { return int16_t(reg_) >> 1; }
+    void PowerOnRegister() override {
+        reg_ = kPowerOnReg;
+        count_remain_ = kPowerOnCount;
+    }
 
   private:
-    uint16_t reg_ = 0x00AA;  // 85 degrees C
-    uint8_t count_remain_ = 0x0C;
+    static constexpr uint16_t kPowerOnReg = 0x00AA;  // 85 degrees C
+    static constexpr uint8_t kPowerOnCount = 0x0C;
+    uint16_t reg_ = kPowerOnReg;
+    uint8_t count_remain_ = kPowerOnCount;
 };
 
 }  // namespace kalvo::sim

@@ -8,6 +8,7 @@ class Ds18b20 final : public Thermometer {
   public:
     Ds18b20(Environment* env, RomCode code, const Thermal& thermal, int resolution);
     int Resolution() const { return 9 + ((config_ >> 5) & 3); }
+    bool low_power = false;  // timed fault: answers 0x07FF as its temperature
 
   protected:
     int64_t ConversionUs() const override { return int64_t(93750) << (Resolution() - 9); }
@@ -18,9 +19,16 @@ class Ds18b20 final : public Thermometer {
     int IntegerDegrees() const override { return int16_t(raw_) >> 4; }
     void CopyExtra() override { eeprom_config_ = config_; }
     void RecallExtra() override { config_ = eeprom_config_; }
+    void PowerOnRegister() override {
+        raw_ = kPowerOnRaw;
+        byte6_ = kPowerOnByte6;
+    }
 
   private:
-    uint16_t raw_ = 0x0550;  // 85 degrees C until the first conversion
+    static constexpr uint16_t kPowerOnRaw = 0x0550;  // 85 degrees C until the first conversion
+    static constexpr uint8_t kPowerOnByte6 = 0x0C;
+    uint16_t raw_ = kPowerOnRaw;
+    uint8_t byte6_ = kPowerOnByte6;  // reserved, but each conversion sets it as below
     uint8_t config_, eeprom_config_;
 };
 

@@ -17,6 +17,11 @@ class Ds2413 final : public Device {
     bool Conducts(int ch) const { return !latch[ch] && faults[ch] != PinFault::kStuckHigh; }
     bool Pin(int ch) const { return !Conducts(ch) && faults[ch] != PinFault::kForcedLow; }
     uint8_t Status() const;
+    // Power-up: both transistors off.
+    void PowerOn() override {
+        Device::PowerOn();
+        latch[0] = latch[1] = true;
+    }
 
   protected:
     bool HasResume() const override { return true; }

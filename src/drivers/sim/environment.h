@@ -1,6 +1,7 @@
 #pragma once
 // What every part of the simulated bus sees of the world: the time of the operation in progress,
-// the one random source (so a seed repeats a run exactly) and the thermal model.
+// the random sources (both from the one seed, so a seed repeats a run exactly) and the thermal
+// model.
 #include <cstdint>
 
 #include "drivers/sim/thermal.h"
@@ -20,10 +21,13 @@ struct Rng {
 };
 
 struct Environment {
-    Environment(int64_t now_ms, uint64_t seed) : now(now_ms), rng{seed}, thermal(now_ms) {}
+    Environment(int64_t now_ms, uint64_t seed)
+        : now(now_ms), rng{seed}, line_noise{~seed}, thermal(now_ms) {}
 
     int64_t now;  // ms, the clock at the start of the current operation
     Rng rng;
+    // Its own stream, so that noise on the line leaves the readings as they were without it.
+    Rng line_noise;
     ThermalModel thermal;
 };
 

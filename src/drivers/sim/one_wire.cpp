@@ -133,9 +133,9 @@ void Device::FunctionSlot(bool line) {
 
 // ------------------------------------------------------------------------------------------------
 
-bool AnyAttached(const DeviceList& devices) {
+bool AnyPresent(const DeviceList& devices) {
     bool any = false;
-    for (const auto& d : devices) any |= d->attached;
+    for (const auto& d : devices) any |= d->Present();
     return any;
 }
 
@@ -146,7 +146,7 @@ void DesyncAll(DeviceList& devices) {
 int ResetPulse(DeviceList& devices) {
     int presence = 0;
     for (auto& d : devices)
-        if (d->attached) {
+        if (d->Present()) {
             d->OnReset();
             presence = std::max(presence, d->PresenceBits());
         }
@@ -156,9 +156,9 @@ int ResetPulse(DeviceList& devices) {
 bool TimeSlot(DeviceList& devices, bool master) {
     bool line = master;
     for (auto& d : devices)
-        if (d->attached && !d->Output()) line = false;
+        if (d->Present() && !d->Output()) line = false;
     for (auto& d : devices)
-        if (d->attached) d->Slot(line);
+        if (d->Present()) d->Slot(line);
     return line;
 }
 

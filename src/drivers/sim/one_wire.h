@@ -20,6 +20,15 @@ class Device {
 
     RomCode code() const { return code_; }
     bool attached = true;
+    // Timed faults (World::ScheduleFault): absent from the line; bit flips in the echo of its
+    // transactions.
+    bool gone = false;
+    double noise_rate = 0;
+    bool Present() const { return attached && !gone; }
+    // Selected by MATCH ROM, SKIP ROM or RESUME, until the next reset.
+    bool Selected() const { return phase_ == Phase::kFunction; }
+    // Restarts as after power-up; it waits for a reset.
+    virtual void PowerOn() { Desync(); }
 
     void OnReset();
     // Lost track of the line: waits for the next reset.
@@ -78,10 +87,10 @@ class Device {
 using DeviceList = std::vector<std::unique_ptr<Device>>;
 
 // The line as the devices on one bridge see it.
-bool AnyAttached(const DeviceList& devices);
+bool AnyPresent(const DeviceList& devices);
 // Something that is neither a reset nor a slot: every device loses track.
 void DesyncAll(DeviceList& devices);
-// A reset pulse: attached devices start over; returns the longest presence pulse, bit times.
+// A reset pulse: the devices present start over; returns the longest presence pulse, bit times.
 int ResetPulse(DeviceList& devices);
 // One time slot in which the master leaves the line high (true) or drives it low; returns the
 // level everybody saw.

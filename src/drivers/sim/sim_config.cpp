@@ -1,5 +1,6 @@
 // simbus.conf: each line is split into words, its statement looked up in one table that names
-// the keys it takes and the function that applies them. Couplings are checked at the end, since
+// the keys it takes and the function that applies them; a fault's kind, the one word without
+// '=', picks its keys from a second table. Couplings and faults are checked at the end, since
 // they may name devices declared further down.
 #include "drivers/sim/sim_config.h"
 
@@ -87,6 +88,8 @@ class Line {
     }
 
     bool Has(const std::string& key) const { return fields_.count(key) != 0; }
+    // The word without '=' of a statement that takes one (a fault's kind).
+    std::string word;
     // The field's text; empty when it is not there.
     const std::string& Value(const std::string& key) const {
         static const std::string kNone;
@@ -142,11 +145,17 @@ struct PendingCouple {
     int line;
 };
 
+struct PendingFault {
+    FaultConfig fault;
+    int line;
+};
+
 // What the statements read so far have built.
 struct Reader {
     BusConfig out;
     std::map<uint64_t, DeviceConfig::Kind> ids;
     std::vector<PendingCouple> couples;
+    std::vector<PendingFault> faults;
     std::set<std::string> serials;
 
     BridgeConfig& CurrentBridge() {
@@ -266,6 +275,79 @@ bool Couple(Line& line, Reader& r) {
     return true;
 }
 
+// A fault kind: its word, the keys it takes, and the devices it may name (null: none).
+struct FaultKindRow {
+    std::string_view name;
+    FaultKind kind;
+    Keys keys;
+    const char* needs;  // the devices it needs, for the error; null for any device
+};
+
+constexpr std::string_view kDeviceFaultKeys[] = {"at", "for", "id"};
+constexpr std::string_view kInstantFaultKeys[] = {"at", "id"};
+constexpr std::string_view kNoiseFaultKeys[] = {"at", "for", "id", "rate"};
+constexpr std::string_view kBridgeFaultKeys[] = {"at", "for"};
+
+constexpr FaultKindRow kFaultKinds[] = {
+    {"gone", FaultKind::kGone, kDeviceFaultKeys, nullptr},
+    {"never-converts", FaultKind::kNeverConverts, kDeviceFaultKeys, "a ds18b20 or ds1820"},
+    {"crc-noise", FaultKind::kCrcNoise, kNoiseFaultKeys, nullptr},
+    {"power-on", FaultKind::kPowerOn, kInstantFaultKeys, "a ds18b20, ds1820 or ds2413"},
+    {"low-power", FaultKind::kLowPower, kDeviceFaultKeys, "a ds18b20"},
+    {"line-low", FaultKind::kLineLow, kBridgeFaultKeys, nullptr},
+    {"unplug", FaultKind::kUnplug, kBridgeFaultKeys, nullptr},
+    {"short-reads", FaultKind::kShortReads, kBridgeFaultKeys, nullptr},
+};
+
+const FaultKindRow* FindFaultKind(std::string_view name) {
+    for (const FaultKindRow& k : kFaultKinds)
+        if (k.name == name) return &k;
+    return nullptr;
+}
+
+const FaultKindRow& RowOf(FaultKind kind) {
+    for (const FaultKindRow& k : kFaultKinds)
+        if (k.kind == kind) return k;
+    return kFaultKinds[0];
+}
+
+bool KindFits(FaultKind fault, DeviceConfig::Kind device) {
+    using D = DeviceConfig::Kind;
+    switch (fault) {
+        case FaultKind::kNeverConverts:
+            return device == D::kDs18b20 || device == D::kDs1820;
+        case FaultKind::kPowerOn:
+            return device == D::kDs18b20 || device == D::kDs1820 || device == D::kDs2413;
+        case FaultKind::kLowPower:
+            return device == D::kDs18b20;
+        default:
+            return true;
+    }
+}
+
+bool Fault(Line& line, Reader& r) {
+    const FaultKindRow* row = FindFaultKind(line.word);
+    FaultConfig f;
+    f.kind = row->kind;
+    double at_s = 0, for_s = -1;
+    if (!line.Has("at")) return line.Fail("missing at");
+    if (!line.Number("at", 0, 1e9, &at_s) || !line.Number("for", 1e-3, 1e9, &for_s) ||
+        !line.Number("rate", 0, 1, &f.rate))
+        return false;
+    f.at_ms = std::llround(at_s * 1000);
+    f.for_ms = for_s < 0 ? -1 : std::max<int64_t>(1, std::llround(for_s * 1000));
+    const bool takes_id = std::find(row->keys.begin(), row->keys.end(), "id") != row->keys.end();
+    if (takes_id && (f.kind != FaultKind::kCrcNoise || line.Has("id"))) {
+        if (!line.Id("id", &f.id48)) return false;
+        f.has_id = true;
+    } else {
+        r.CurrentBridge();  // a fault of the line belongs to the bridge above it
+        f.bridge = int(r.out.bridges.size()) - 1;
+    }
+    r.faults.push_back({f, line.number()});
+    return true;
+}
+
 // A statement: the word that starts it, the keys it takes, what it does with them.
 struct Statement {
     std::string_view name;
@@ -287,13 +369,31 @@ constexpr Statement kStatements[] = {
     {"ds1820", kDs1820Keys, Ds1820},      {"ds2413", kDs2413Keys, Ds2413},
     {"device", kDeviceKeys, OtherDevice}, {"couple", kCoupleKeys, Couple},
 };
+// `fault`: its kind's row decides its keys.
+constexpr Statement kFault{"fault", {}, Fault};
 // A line that starts with key=value sets something of the whole bus.
 constexpr Statement kBusSettings{"the bus", kBusKeys, BusSettings};
 
 const Statement* Find(std::string_view name) {
+    if (name == kFault.name) return &kFault;
     for (const Statement& s : kStatements)
         if (s.name == name) return &s;
     return nullptr;
+}
+
+// Takes the fault kind, the one word without '=' after the first, out of `words`.
+bool TakeFaultKind(Line& line, std::vector<std::string>& words, std::string* what, Keys* keys) {
+    const auto word = std::find_if(words.begin() + 1, words.end(), [](const std::string& w) {
+        return w.find('=') == std::string::npos;
+    });
+    if (word == words.end()) return line.Fail("missing fault kind");
+    const FaultKindRow* row = FindFaultKind(*word);
+    if (!row) return line.Fail("unknown fault kind '" + *word + "'");
+    line.word = *word;
+    words.erase(word);
+    *what = "fault " + line.word;
+    *keys = row->keys;
+    return true;
 }
 
 }  // namespace
@@ -319,8 +419,10 @@ bool ParseBusConfig(std::string_view text, BusConfig* config, ConfigError* error
         const bool setting = words[0].find('=') != std::string::npos;
         const Statement* statement = setting ? &kBusSettings : Find(words[0]);
         if (!statement) return line.Fail("unknown statement '" + words[0] + "'");
-        if (!line.ReadFields(words, setting ? 0 : 1, statement->name, statement->keys) ||
-            !statement->apply(line, r))
+        std::string what(statement->name);
+        Keys keys = statement->keys;
+        if (statement == &kFault && !TakeFaultKind(line, words, &what, &keys)) return false;
+        if (!line.ReadFields(words, setting ? 0 : 1, what, keys) || !statement->apply(line, r))
             return false;
     }
 
@@ -336,6 +438,17 @@ bool ParseBusConfig(std::string_view text, BusConfig* config, ConfigError* error
             sensor->second != DeviceConfig::Kind::kDs1820)
             return line.Fail("couple sensor is no thermometer");
         r.out.couplings.push_back(c.coupling);
+    }
+    for (const auto& f : r.faults) {
+        Line line(f.line, error);
+        if (f.fault.has_id) {
+            const auto device = r.ids.find(f.fault.id48);
+            if (device == r.ids.end()) return line.Fail("fault names a missing device");
+            const FaultKindRow& row = RowOf(f.fault.kind);
+            if (!KindFits(f.fault.kind, device->second))
+                return line.Fail("fault " + std::string(row.name) + " needs " + row.needs);
+        }
+        r.out.faults.push_back(f.fault);
     }
     if (r.out.bridges.empty()) r.out.bridges.emplace_back();
     *config = std::move(r.out);
@@ -361,8 +474,10 @@ BusConfig DefaultBusConfig() {
 
 void BuildWorld(const BusConfig& config, World& world) {
     std::map<uint64_t, RomCode> codes;
+    std::vector<int> bridges;  // the world's number of each configured bridge
     for (const auto& b : config.bridges) {
         const int index = world.AddBridge(b.serial, b.description, b.type, b.open_fails);
+        bridges.push_back(index);
         for (const auto& d : b.devices) {
             RomCode code = 0;
             switch (d.kind) {
@@ -385,6 +500,14 @@ void BuildWorld(const BusConfig& config, World& world) {
     for (const auto& c : config.couplings)
         world.Couple(codes[c.switch_id48], c.channel, codes[c.sensor_id48], c.rate_c_per_min);
     if (config.latency_ms >= 0) world.SetLatencyMs(config.latency_ms);
+    for (const auto& f : config.faults) {
+        TimedFault t{.kind = f.kind, .at_ms = f.at_ms, .for_ms = f.for_ms, .rate = f.rate};
+        if (f.has_id)
+            t.device = codes[f.id48];
+        else if (f.bridge >= 0 && f.bridge < int(bridges.size()))
+            t.bridge = bridges[size_t(f.bridge)];
+        world.ScheduleFault(t);
+    }
 }
 
 std::unique_ptr<World> MakeWorld(const BusConfig& config, Clock& clock) {

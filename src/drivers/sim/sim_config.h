@@ -37,9 +37,22 @@ struct CouplingConfig {
     bool operator==(const CouplingConfig&) const = default;
 };
 
+// A `fault` line: the TimedFault it schedules, with the device by its id.
+struct FaultConfig {
+    FaultKind kind = FaultKind::kGone;
+    int64_t at_ms = 0;
+    int64_t for_ms = -1;  // -1: to the end of the run
+    bool has_id = false;
+    uint64_t id48 = 0;
+    int bridge = 0;  // index in BusConfig::bridges: the bridge line above it
+    double rate = kDefaultNoiseRate;
+    bool operator==(const FaultConfig&) const = default;
+};
+
 struct BusConfig {
     std::vector<BridgeConfig> bridges;
     std::vector<CouplingConfig> couplings;
+    std::vector<FaultConfig> faults;
     int latency_ms = -1;  // -1: the latency timer the program sets
     uint64_t seed = 1;
     bool operator==(const BusConfig&) const = default;
@@ -57,7 +70,8 @@ bool ParseBusConfig(std::string_view text, BusConfig* config, ConfigError* error
 bool LoadBusConfig(const std::string& path, BusConfig* config, ConfigError* error);
 // The bus the demo driver uses when there is no simbus.conf.
 BusConfig DefaultBusConfig();
-// Adds the configured bridges, devices, couplings and latency to a world.
+// Adds the configured bridges, devices, couplings, latency and faults to a world. Fault times
+// count from the world's making (World::RunMs).
 void BuildWorld(const BusConfig& config, World& world);
 // A new world on `clock` with the configured seed, built from `config`.
 std::unique_ptr<World> MakeWorld(const BusConfig& config, Clock& clock);

@@ -131,12 +131,12 @@ int World::BridgeCount() const {
 }
 
 BridgeState World::Bridge(int bridge) const {
-    std::lock_guard lock(mutex_);
+    Op op(mutex_, *state_, clock_);
     BridgeState s;
     const BridgeModel* b = state_->At(bridge);
     if (!b) return s;
     s.open = b->handle != 0;
-    s.unplugged = b->unplugged;
+    s.unplugged = b->Unplugged();
     s.baud = b->baud;
     s.latency_timer_ms = b->latency_timer;
     s.read_timeout_ms = b->read_timeout;
@@ -149,12 +149,12 @@ BridgeState World::Bridge(int bridge) const {
 }
 
 std::vector<RomCode> World::Devices(int bridge) const {
-    std::lock_guard lock(mutex_);
+    Op op(mutex_, *state_, clock_);
     std::vector<RomCode> out;
     const BridgeModel* b = state_->At(bridge);
     if (!b) return out;
     for (const auto& d : b->devices)
-        if (d->attached) out.push_back(d->code());
+        if (d->Present()) out.push_back(d->code());
     return out;
 }
 
@@ -170,13 +170,13 @@ double World::LastConversion(RomCode sensor) const {
 }
 
 int World::SwitchStatus(RomCode switch_code) const {
-    std::lock_guard lock(mutex_);
+    Op op(mutex_, *state_, clock_);
     auto* s = dynamic_cast<Ds2413*>(state_->Find(switch_code));
     return s ? s->Status() : -1;
 }
 
 bool World::ChannelOn(RomCode switch_code, int channel) const {
-    std::lock_guard lock(mutex_);
+    Op op(mutex_, *state_, clock_);
     auto* s = dynamic_cast<Ds2413*>(state_->Find(switch_code));
     return s && channel >= 0 && channel <= 1 && s->Conducts(channel);
 }
@@ -187,7 +187,7 @@ FT_STATUS World::OpenBridge(int index, FT_HANDLE* handle) {
     Op op(mutex_, *state_, clock_);
     int seen = 0;
     for (auto& b : state_->bridges) {
-        if (b->unplugged) continue;
+        if (b->Unplugged()) continue;
         if (seen++ != index) continue;
         if (b->open_fails || b->handle) return FT_DEVICE_NOT_OPENED;
         b->Open(state_->next_handle);
@@ -216,7 +216,7 @@ FT_STATUS World::WithPort(FT_HANDLE handle, front::PortUse use) {
         Op op(mutex_, *state_, clock_);
         BridgeModel* b = state_->ByHandle(handle, &status);
         if (!b) return status;
-        BridgePort port(*b, state_->env.rng, state_->latency_override);
+        BridgePort port(*b, state_->env, state_->latency_override);
         status = use(port);
         wait_ms = port.wait_ms();
     }
@@ -229,7 +229,7 @@ std::vector<front::Listed> World::ListBridges() {
     Op op(mutex_, *state_, clock_);
     std::vector<front::Listed> present;
     for (const auto& b : state_->bridges)
-        if (!b->unplugged) present.push_back({b->serial, b->description});
+        if (!b->Unplugged()) present.push_back({b->serial, b->description});
     return present;
 }
 

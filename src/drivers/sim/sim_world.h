@@ -75,11 +75,18 @@ class World final : public front::Driver {
     void SetUnplugged(int bridge, bool unplugged);  // gone from the list; handles fail
     // The next `reads` reads of the bridge return at most `max_bytes` bytes.
     void ShortenNextReads(int bridge, uint32_t max_bytes, int reads = 1);
+    // A fault that starts at `at_ms` of the run (RunMs) and lasts `for_ms` or to the end, as the
+    // `fault` statement of simbus.conf schedules it. False, and nothing scheduled, when the
+    // device or bridge it names does not exist or is of a kind the fault cannot hit, or a time
+    // or rate is out of range.
+    bool ScheduleFault(const TimedFault& fault);
 
     // --- Inspection -------------------------------------------------------------------------
+    // ms since the world was made, on its clock: the time line of timed faults.
+    int64_t RunMs() const;
     int BridgeCount() const;
     BridgeState Bridge(int bridge) const;
-    std::vector<RomCode> Devices(int bridge) const;  // attached devices, in the order added
+    std::vector<RomCode> Devices(int bridge) const;  // devices on the line, in the order added
     // The noise-free model temperature of a sensor now (before the register's rounding).
     double ModelTemperature(RomCode sensor) const;
     // The temperature the last finished conversion captured, noise included; NaN before one.

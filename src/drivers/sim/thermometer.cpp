@@ -72,8 +72,20 @@ bool Thermometer::Alarm() {
     return alarm_;
 }
 
+void Thermometer::PowerOn() {
+    Device::PowerOn();
+    converting_ = false;
+    alarm_ = false;
+    written_ = 0;
+    polling_ = PollKind::kConversion;
+    th_ = eeprom_th_;
+    tl_ = eeprom_tl_;
+    RecallExtra();
+    PowerOnRegister();
+}
+
 void Thermometer::Settle() {
-    if (!converting_ || never_converts) return;
+    if (!converting_ || never_converts || never_timed) return;
     const int64_t end = started_ + (ConversionUs() + 999) / 1000;
     if (env_->now < end) return;
     double t = env_->thermal.Temperature(thermal_, code(), end);

@@ -18,7 +18,11 @@ class Thermometer : public Device {
     const Thermal& thermal() const { return thermal_; }
     double last = std::numeric_limits<double>::quiet_NaN();
     bool never_converts = false;  // fault: CONVERT T never ends
+    bool never_timed = false;     // the same, while a timed fault lasts
     bool corrupt_next = false;    // fault: the next READ SCRATCHPAD has a bad CRC
+
+    // Power-up: EEPROM recalled, no conversion running, the register at 85 degrees C.
+    void PowerOn() override;
 
   protected:
     virtual int64_t ConversionUs() const = 0;
@@ -29,6 +33,7 @@ class Thermometer : public Device {
     virtual int IntegerDegrees() const = 0;  // register without its fraction
     virtual void CopyExtra() {}
     virtual void RecallExtra() {}
+    virtual void PowerOnRegister() = 0;
 
     void Command(uint8_t cmd) override;
     void Byte(uint8_t b) override;

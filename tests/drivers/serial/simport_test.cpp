@@ -89,11 +89,12 @@ class SimPort : public ::testing::Test {
         fs::remove_all(dir_);
     }
     // Serves `bus` on a pty linked from dir/port; the slave's path.
-    std::string Serve(const std::string& bus) {
+    std::string Serve(const std::string& bus, const std::vector<std::string>& options = {}) {
         std::ofstream(dir_ / "simbus.conf") << bus;
-        server_ = Child::Spawn(
-            {kBuild + "/demo/kalvo-simport", "--link", Port(), (dir_ / "simbus.conf").string()}, {},
-            dir_ / "simport.err");
+        std::vector<std::string> argv = {kBuild + "/demo/kalvo-simport", "--link", Port()};
+        argv.insert(argv.end(), options.begin(), options.end());
+        argv.push_back((dir_ / "simbus.conf").string());
+        server_ = Child::Spawn(argv, {}, dir_ / "simport.err");
         return server_.Line(10000);
     }
     int StopServer() {
@@ -169,6 +170,38 @@ TEST_F(SimPort, KalvoBusFailsWhenThePortVanishesMidRun) {
     server_.Wait(5000);
     server_.pid = -1;
     EXPECT_EQ(bus.Wait(15000), 1);
+}
+
+// A bridge unplugged by the bus file: the program using it loses it, and it comes back at the
+// same link under the same name; every switch output change is logged with its run time.
+TEST_F(SimPort, UnpluggedBridgeReturnsAtItsLinkAndOutputsAreLogged) {
+    const fs::path log = dir_ / "outputs.log";
+    ASSERT_FALSE(
+        Serve(std::string(kBus) + "fault at=4 for=2 unplug\n", {"--log-outputs", log.string()})
+            .empty());
+    Child reader =
+        Child::Spawn({kBuild + "/demo/kalvo-bus", "read", "100"}, SerialEnv(), dir_ / "read.err");
+    EXPECT_FALSE(reader.Line(4000).empty());  // a pass before the bridge went
+    EXPECT_EQ(reader.Wait(15000), 1);
+
+    const std::string slave = server_.Line(10000);  // printed again when it is back
+    ASSERT_EQ(slave.rfind("/dev/pts/", 0), 0u) << slave;
+    EXPECT_EQ(fs::read_symlink(Port()), slave);
+    EXPECT_EQ(Bus("bridges", SerialEnv()).second, "0\tport\tSerial port\n");
+    EXPECT_EQ(Bus("switch 3d0000000abcde3a A on", SerialEnv()).first, 0);
+    EXPECT_EQ(Bus("switch 3d0000000abcde3a A off", SerialEnv()).first, 0);
+    EXPECT_EQ(StopServer(), 0);
+
+    std::ifstream in(log);
+    std::vector<std::string> changes;
+    for (std::string line; std::getline(in, line);) {
+        const size_t tab = line.find('\t');
+        ASSERT_NE(tab, std::string::npos) << line;
+        EXPECT_GE(std::stod(line.substr(0, tab)), 6.0) << line;
+        changes.push_back(line.substr(tab + 1));
+    }
+    EXPECT_EQ(changes,
+              (std::vector<std::string>{"3d0000000abcde3a\tA\ton", "3d0000000abcde3a\tA\toff"}));
 }
 
 // The echo as any UART master sees it: the rate of each byte decides what it is on the line.

@@ -158,6 +158,87 @@ TEST(SimConfig, EachStatementTakesItsOwnKeys) {
     }
 }
 
+// A fault's kind is its one word without '='; device faults name their device, the others
+// belong to the bridge above them.
+TEST(SimConfig, ParsesFaultStatements) {
+    const char* text = R"(fault at=0 power-on id=00000A1B2C3D
+ds18b20 id=00000A1B2C3D
+fault at=1,5 for=2 gone id=00000A1B2C3D
+fault never-converts at=3 id=00000A1B2C3D   # the kind may stand anywhere
+fault at=4 crc-noise
+bridge serial=B
+ds2413 id=0000000ABCDE
+fault at=5 for=0.001 crc-noise id=0000000ABCDE rate=1
+fault at=6 for=60 low-power id=00000A1B2C3D
+fault at=7 line-low
+fault at=8 for=1 unplug
+fault at=9 short-reads
+)";
+    BusConfig c;
+    ConfigError e;
+    ASSERT_TRUE(ParseBusConfig(text, &c, &e)) << e.Text();
+    using K = FaultKind;
+    auto on = [](K kind, int64_t at, int64_t dur, uint64_t id) {
+        return FaultConfig{kind, at, dur, true, id, 0, kDefaultNoiseRate};
+    };
+    auto line = [](K kind, int64_t at, int64_t dur, int bridge) {
+        return FaultConfig{kind, at, dur, false, 0, bridge, kDefaultNoiseRate};
+    };
+    FaultConfig noise = on(K::kCrcNoise, 5000, 1, 0x0000000ABCDE);
+    noise.rate = 1;
+    const std::vector<FaultConfig> expected = {
+        on(K::kPowerOn, 0, -1, 0x00000A1B2C3D),
+        on(K::kGone, 1500, 2000, 0x00000A1B2C3D),
+        on(K::kNeverConverts, 3000, -1, 0x00000A1B2C3D),
+        line(K::kCrcNoise, 4000, -1, 0),
+        noise,
+        on(K::kLowPower, 6000, 60000, 0x00000A1B2C3D),
+        line(K::kLineLow, 7000, -1, 1),
+        line(K::kUnplug, 8000, 1000, 1),
+        line(K::kShortReads, 9000, -1, 1),
+    };
+    EXPECT_EQ(c.faults, expected);
+    EXPECT_EQ(c.bridges.size(), 2u);
+}
+
+TEST(SimConfig, FaultErrorsNameTheirLine) {
+    struct Case {
+        const char* text;
+        int line;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"fault at=1", 1, "missing fault kind"},
+        {"fault at=1 melt id=000000000001", 1, "unknown fault kind 'melt'"},
+        {"fault gone id=000000000001", 1, "missing at"},
+        {"fault at=1 gone", 1, "missing id"},
+        {"fault at=1 gone unplug", 1, "expected key=value, found 'unplug'"},
+        {"fault at=-1 line-low", 1, "at out of range"},
+        {"fault at=1 for=0 line-low", 1, "for out of range"},
+        {"fault at=soon line-low", 1, "bad number for at"},
+        {"fault at=1 crc-noise rate=1.5", 1, "rate out of range"},
+        {"fault at=1 line-low id=000000000001", 1, "unknown key 'id' for fault line-low"},
+        {"fault at=1 gone id=000000000001 rate=1", 1, "unknown key 'rate' for fault gone"},
+        {"fault at=1 for=2 power-on id=000000000001", 1, "unknown key 'for' for fault power-on"},
+        {"ds18b20 id=000000000001\n\nfault at=1 gone id=000000000002", 3,
+         "fault names a missing device"},
+        {"ds2413 id=000000000001\nfault at=1 never-converts id=000000000001", 2,
+         "fault never-converts needs a ds18b20 or ds1820"},
+        {"ds1820 id=000000000001\nfault at=1 low-power id=000000000001", 2,
+         "fault low-power needs a ds18b20"},
+        {"device family=01 id=000000000001\nfault at=1 power-on id=000000000001", 2,
+         "fault power-on needs a ds18b20, ds1820 or ds2413"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        BusConfig config;
+        ConfigError e;
+        EXPECT_FALSE(ParseBusConfig(c.text, &config, &e));
+        EXPECT_EQ(e.line, c.line);
+        EXPECT_NE(e.message.find(c.message), std::string::npos) << e.message;
+    }
+}
+
 TEST(SimConfig, TheExampleFileIsTheDefaultBus) {
     BusConfig file;
     ConfigError e;
