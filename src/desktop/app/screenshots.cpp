@@ -12,8 +12,8 @@
 #include <cstdio>
 
 #include "desktop/app/commands.h"
+#include "desktop/app/desktop_main.h"
 #include "desktop/app/main_frame.h"
-#include "desktop/app/program.h"
 
 namespace {
 
@@ -28,7 +28,7 @@ void Save(kalvo::CMainFrame& frame, int tab, const QString& path) {
 
 int main(int argc, char** argv) {
     const QString folder = argc > 1 ? QString::fromLocal8Bit(argv[argc - 1]) : QStringLiteral(".");
-    return kalvo::RunProgram(argc, argv, [folder](kalvo::CMainFrame& frame) {
+    return kalvo::RunDesktop(argc, argv, [folder](kalvo::CMainFrame& frame) {
         QDir().mkpath(folder);
         QCursor::setPos(4000, 4000);  // away from the buttons
         QTimer::singleShot(4000, &frame, [&frame] {
