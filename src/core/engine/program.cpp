@@ -54,10 +54,14 @@ void Program::PauseMeasuring() {
     engine_.StartMeasuring(false);
 }
 
+std::string PrepareProgramArchive(const std::string& root) {
+    std::string prepared = PrepareArchive(root);
+    if (prepared.empty()) ShowMessageBox(u"Error", u"Невозможно создать папку приложения appdata");
+    return prepared;
+}
+
 std::string PrepareProgramArchive() {
-    std::string root = PrepareArchive(ArchiveRoot());
-    if (root.empty()) ShowMessageBox(u"Error", u"Невозможно создать папку приложения appdata");
-    return root;
+    return PrepareProgramArchive(ArchiveRoot());
 }
 
 }  // namespace kalvo

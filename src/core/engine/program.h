@@ -73,9 +73,10 @@ class Program {
     Engine engine_;
 };
 
-// The program's archive folder (beside the executable, or the per-user folder) made ready, with
-// today's day file created. When it cannot be made a box says so and the result is empty: the
-// program then runs without recording.
+// An archive folder made ready, with today's day file created. When it cannot be made a box
+// says so and the result is empty: the program then runs without recording.
+std::string PrepareProgramArchive(const std::string& root);
+// The same for the program's own folder: beside the executable, or the per-user folder.
 std::string PrepareProgramArchive();
 
 }  // namespace kalvo

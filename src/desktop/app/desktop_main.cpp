@@ -20,7 +20,8 @@
 
 namespace kalvo {
 
-int RunDesktop(int argc, char** argv, const std::function<void(CMainFrame&)>& shown) {
+int RunDesktop(int argc, char** argv, const std::function<void(CMainFrame&)>& shown,
+               const std::string& archive_root) {
     QApplication app(argc, argv);
     // Qt hands the user's locale to the C library; the core reads and writes its numbers in the
     // C locale and makes the decimal comma itself.
@@ -54,7 +55,8 @@ int RunDesktop(int argc, char** argv, const std::function<void(CMainFrame&)>& sh
     // The program outlives the window; the engine records into the archive prepared here (an
     // empty root records nothing).
     EngineOptions engine;
-    engine.archive_root = PrepareProgramArchive();
+    engine.archive_root =
+        archive_root.empty() ? PrepareProgramArchive() : PrepareProgramArchive(archive_root);
     Program program(DriverApi(), std::move(engine));
 
     int code = 0;
