@@ -21,8 +21,6 @@ namespace {
 struct QuietHost : EngineHost {
     void Post(PostTarget, uint32_t, uintptr_t, intptr_t) override {}
     void ShowMessageBox(std::u16string_view, std::u16string_view) override {}
-    void RunStartCommand() override {}
-    void HideToTray() override {}
     void HideMainWindow() override {}
     WindowRect MainWindowRect() const override { return {}; }
     void MoveMainWindow(const WindowRect&) override {}

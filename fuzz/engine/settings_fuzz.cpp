@@ -8,34 +8,21 @@
 #include <vector>
 
 #include "core/device/rom_code.h"
+#include "core/engine/fake_peer.h"
 #include "core/engine/file_setting.h"
 #include "core/engine/grid_kalvo.h"
 #include "core/engine/grid_sw.h"
 
 namespace {
 
-struct Peer : kalvo::SettingsPeer {
-    uint32_t BackgroundColour() const override { return background; }
-    void SetBackgroundColour(uint32_t c) override { background = c; }
-    uint32_t GridColour() const override { return grid; }
-    void SetGridColour(uint32_t c) override { grid = c; }
-    int Period() const override { return period; }
-    uint16_t Flags() const override { return flags; }
-    void ApplyPeriodAndFlags(int p, uint16_t f) override {
-        if (p < kalvo::kPeriodMin || p > kalvo::kPeriodMax) std::abort();
-        period = p;
-        flags = f;
-    }
-    kalvo::WindowRect MainWindowRect() const override { return rect; }
-    void MoveMainWindow(const kalvo::WindowRect& r) override {
-        if (r.left < 0 || r.top < 0 || r.right < 0 || r.bottom < 0) std::abort();
-        rect = r;
-    }
-    uint32_t background = 0, grid = 0;
-    int period = 2;
-    uint16_t flags = 1;
-    kalvo::WindowRect rect;
-};
+using kalvo::testing_util::FakePeer;
+
+// What an applied image may leave in the peer: a period within the limits, no negative corner.
+void CheckApplied(const FakePeer& peer) {
+    if (peer.period < kalvo::kPeriodMin || peer.period > kalvo::kPeriodMax) std::abort();
+    const kalvo::WindowRect& r = peer.rect;
+    if (r.left < 0 || r.top < 0 || r.right < 0 || r.bottom < 0) std::abort();
+}
 
 // Devices whose serials a crafted input may name ("28", "128", "3a").
 void Fill(kalvo::GridKalvo& t, kalvo::GridSw& s) {
@@ -50,14 +37,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!image.empty() && (image[0] & 1) == 0)
         image.back() = kalvo::Crc8(image.data(), image.size() - 1, 0xFF);
 
-    Peer peer;
+    FakePeer peer;
     kalvo::GridKalvo t;
     kalvo::GridSw s;
     Fill(t, s);
     kalvo::ApplySettingsImage(image, peer, t, s);
+    CheckApplied(peer);
 
     const std::vector<uint8_t> saved = kalvo::BuildSettingsImage(peer, t, s);
-    Peer again;
+    FakePeer again;
     kalvo::GridKalvo t2;
     kalvo::GridSw s2;
     Fill(t2, s2);

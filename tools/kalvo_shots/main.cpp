@@ -15,6 +15,8 @@
 #include "core/common/messages.h"
 #include "core/common/status_bar.h"
 #include "core/common/text.h"
+#include "core/engine/program.h"
+#include "desktop/pages/desktop_host.h"
 #include "desktop/pages/dlg_sn.h"
 #include "desktop/pages/view_dev.h"
 #include "desktop/widgets/app_event.h"
@@ -52,9 +54,9 @@ bool Save(QWidget& page, const std::string& path) {
 // Three scenarios typed as a user would, the first one caught in its second step.
 bool ShootScenarioPage(const std::string& folder) {
     QuietFrame frame;
-    CDlgSn page(&frame);
+    GridSn grid;
+    CDlgSn page(grid, &frame);
     page.resize(1000, 520);
-    GridSn& grid = page.Grid();
     int64_t now = 1'700'000'000;
     grid.SetTimeSource([&now] { return now; });
     auto type = [&grid](int row, int col, std::u16string text) {
@@ -101,24 +103,27 @@ bool ShootDevicePage(const std::string& folder) {
     QTemporaryDir archive;
     QuietFrame frame;
     RecordingStatusBar status;
-    GridSn scenarios;
     EngineOptions options;
     options.archive_root = archive.path().toStdString();
     options.ms_per_second = 10;
     options.bus_clock = &clock;
     bool ok = false;
     {
-        CViewDev page(sim::Api(), &frame, nullptr, &scenarios, options);
+        // Declared in the order the frame makes them, so they end in the reverse one.
+        Program program(sim::Api(), options);
+        CViewDev page(program);
+        DesktopHost host(program, frame, nullptr, &page);
         page.resize(1000, 640);
         page.show();
-        PostAppEvent(&page, WM_APP_INIT_VIEW, 0, reinterpret_cast<intptr_t>(&status));
+        PostAppEvent(&host, std::make_unique<AppEvent>(WM_APP_INIT_VIEW, 0, 0,
+                                                       static_cast<StatusBar*>(&status)));
         if (!Wait([&] { return frame.ready || frame.failed; }, 20000) || frame.failed) {
             std::fprintf(stderr, "the engine did not start over the demo bus\n");
             sim::SetActiveWorld(nullptr);
             return false;
         }
-        Engine& engine = page.GetEngine();
-        GridKalvo& t = engine.Thermometers();
+        Engine& engine = program.GetEngine();
+        GridKalvo& t = program.Thermometers();
         // The demo bus's sensors by serial number.
         const std::pair<const char16_t*, const char16_t*> names[] = {{u"a1b2c3d", u"Комната"},
                                                                      {u"a1b2c4e", u"Холодильник"},
@@ -133,7 +138,7 @@ bool ShootDevicePage(const std::string& folder) {
             if (serial.find(u"b0b0b0") != std::u16string::npos)
                 t.UserSetNumber(r, GridKalvo::kColState, GridKalvo::kStateDisabled);
         }
-        GridSw& s = engine.Switches();
+        GridSw& s = program.Switches();
         if (s.RowCount() > 0) {
             auto set = [&s](int col, std::u16string text) { s.UserSetText(0, col, text); };
             set(GridSw::Col(0, GridSw::kColNameA), u"Обогреватель");

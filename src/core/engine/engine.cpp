@@ -14,25 +14,79 @@ namespace {
 
 constexpr int kPaneCycleBegun = 3;
 constexpr int kPaneCycleEnded = 4;
-constexpr intptr_t kInitStepLast = 4;
 
 }  // namespace
+
+// What the engine reports to: the attached host and live view, or nothing. Without a live view
+// the chart colours are kept here, so the settings file still saves what it loaded.
+class Engine::Link : public EngineHost, public LiveView {
+  public:
+    EngineHost* host = nullptr;
+    LiveView* live = nullptr;
+
+    void Post(PostTarget target, uint32_t message, uintptr_t wparam, intptr_t lparam) override {
+        if (host) host->Post(target, message, wparam, lparam);
+    }
+    void ShowMessageBox(std::u16string_view caption, std::u16string_view text) override {
+        if (host) host->ShowMessageBox(caption, text);
+    }
+    void HideMainWindow() override {
+        if (host) host->HideMainWindow();
+    }
+    WindowRect MainWindowRect() const override { return host ? host->MainWindowRect() : rect_; }
+    void MoveMainWindow(const WindowRect& rect) override {
+        if (host)
+            host->MoveMainWindow(rect);
+        else
+            rect_ = rect;
+    }
+    void ShowPeriodAndFlags(int period, uint16_t flags) override {
+        if (host) host->ShowPeriodAndFlags(period, flags);
+    }
+
+    void SetSeriesCount(int count) override {
+        if (live) live->SetSeriesCount(count);
+    }
+    void SetEngineReady(uint32_t ready) override {
+        if (live) live->SetEngineReady(ready);
+    }
+    void ReplaceLiveSamples(const SampleList& samples) override {
+        if (live) live->ReplaceLiveSamples(samples);
+    }
+    uint32_t GetBackgroundColor() const override {
+        return live ? live->GetBackgroundColor() : background_;
+    }
+    void SetBackgroundColor(uint32_t colorref) override {
+        if (live) live->SetBackgroundColor(colorref);
+        background_ = colorref;
+    }
+    uint32_t GetGridColor() const override { return live ? live->GetGridColor() : grid_; }
+    void SetGridColor(uint32_t colorref) override {
+        if (live) live->SetGridColor(colorref);
+        grid_ = colorref;
+    }
+
+  private:
+    uint32_t background_ = Rgb(255, 255, 255);
+    uint32_t grid_ = Rgb(192, 192, 192);
+    WindowRect rect_;
+};
 
 // The settings file's view of the engine, the live view and the main window.
 class Engine::Peer : public SettingsPeer {
   public:
     explicit Peer(Engine& engine) : engine_(engine) {}
-    uint32_t BackgroundColour() const override { return engine_.live_.GetBackgroundColor(); }
-    void SetBackgroundColour(uint32_t c) override { engine_.live_.SetBackgroundColor(c); }
-    uint32_t GridColour() const override { return engine_.live_.GetGridColor(); }
-    void SetGridColour(uint32_t c) override { engine_.live_.SetGridColor(c); }
+    uint32_t BackgroundColour() const override { return engine_.link_->GetBackgroundColor(); }
+    void SetBackgroundColour(uint32_t c) override { engine_.link_->SetBackgroundColor(c); }
+    uint32_t GridColour() const override { return engine_.link_->GetGridColor(); }
+    void SetGridColour(uint32_t c) override { engine_.link_->SetGridColor(c); }
     int Period() const override { return engine_.Period(); }
     uint16_t Flags() const override { return engine_.Flags(); }
     void ApplyPeriodAndFlags(int period, uint16_t flags) override {
         engine_.ApplyPeriodAndFlags(period, flags);
     }
-    WindowRect MainWindowRect() const override { return engine_.host_.MainWindowRect(); }
-    void MoveMainWindow(const WindowRect& rect) override { engine_.host_.MoveMainWindow(rect); }
+    WindowRect MainWindowRect() const override { return engine_.link_->MainWindowRect(); }
+    void MoveMainWindow(const WindowRect& rect) override { engine_.link_->MoveMainWindow(rect); }
 
   private:
     Engine& engine_;
@@ -58,18 +112,19 @@ bool Engine::Gate::Pass() {
     return true;
 }
 
-Engine::Engine(const D2xxApi& api, EngineHost& host, LiveView& live, GridSn* scenarios,
+Engine::Engine(COneWireBus& bus, GridKalvo& thermometers, GridSw& switches, GridSn* scenarios,
                EngineOptions options)
-    : host_(host),
-      live_(live),
+    : bus_(bus),
+      thermometers_(thermometers),
+      switches_(switches),
       scenarios_(scenarios),
       options_(std::move(options)),
       day_file_ops_(options_.day_file_ops ? *options_.day_file_ops : SHELL::DefaultFileOps()),
       setting_ops_(options_.setting_ops ? *options_.setting_ops : SHELL::DefaultSettingFileOps()),
-      bus_(api),
+      link_(std::make_unique<Link>()),
       outputs_(bus_),
       thermostat_(thermometers_, switches_, scenarios_, outputs_),
-      cycle_(bus_, thermometers_, thermostat_, live_, host_, batch_),
+      cycle_(bus_, thermometers_, thermostat_, *link_, *link_, batch_),
       peer_(std::make_unique<Peer>(*this)) {
     if (options_.ms_per_second <= 0) options_.ms_per_second = 1000;
     bus_.SetThermometerTable(&thermometers_);
@@ -78,8 +133,24 @@ Engine::Engine(const D2xxApi& api, EngineHost& host, LiveView& live, GridSn* sce
 }
 
 Engine::~Engine() {
+    EndThreads();
+}
+
+void Engine::EndThreads() {
     StopWorker();
     if (startup_.joinable()) startup_.join();
+}
+
+void Engine::Attach(EngineHost* host, LiveView* live) {
+    EndThreads();
+    link_->host = host;
+    link_->live = live;
+}
+
+void Engine::Detach() {
+    Attach(nullptr, nullptr);
+    status_bar_ = nullptr;
+    bus_.SetStatusBar(nullptr);
 }
 
 // ---- start-up ----
@@ -95,19 +166,34 @@ void Engine::OnInitView(StatusBar* status_bar) {
     try {
         startup_ = std::thread([this] {
             const bool found = bus_.SearchBridges();
-            host_.Post(PostTarget::kPage, WM_APP_BRIDGE_SEARCHED, found ? 1 : 0, 0);
+            link_->Post(PostTarget::kEngine, WM_APP_BRIDGE_SEARCHED, found ? 1 : 0, 0);
         });
     } catch (const std::system_error&) {
-        host_.Post(PostTarget::kPage, WM_APP_BRIDGE_SEARCHED, 0, 0);
+        link_->Post(PostTarget::kEngine, WM_APP_BRIDGE_SEARCHED, 0, 0);
     }
-    host_.Post(PostTarget::kFrame, WM_APP_INIT_NEXT, 0, kInitStepLast);
+}
+
+bool Engine::OnMessage(uint32_t message, uintptr_t wparam) {
+    switch (message) {
+        case WM_APP_BRIDGE_SEARCHED:
+            OnBridgeSearched(wparam);
+            return true;
+        case WM_APP_CYCLE:
+            OnCycle(wparam);
+            return true;
+        case WM_APP_WRITE_BATCH:
+            OnWriteBatch();
+            return true;
+        default:
+            return false;
+    }
 }
 
 void Engine::FailStartUp(std::u16string_view status, std::u16string_view text,
                          std::u16string_view caption) {
     ShowStatus(status);
-    host_.ShowMessageBox(caption, text);
-    host_.Post(PostTarget::kFrame, WM_CLOSE_REQUEST, 0, 0);
+    link_->ShowMessageBox(caption, text);
+    link_->Post(PostTarget::kFrame, WM_CLOSE_REQUEST, 0, 0);
 }
 
 void Engine::OnBridgeSearched(uintptr_t result) {
@@ -131,7 +217,7 @@ void Engine::OnBridgeSearched(uintptr_t result) {
 
     if (!thermometers_.Fill(bus_)) {
         ShowStatus(u"Thermometers have not been found, the application can not be used");
-        live_.SetEngineReady(0);
+        link_->SetEngineReady(0);
         // Nothing will ever control these outputs in this run; one left on by a crash stays off.
         for (const RomCode code : bus_.Switches()) bus_.SetChannels(code, 0, 0);
         return;
@@ -140,17 +226,18 @@ void Engine::OnBridgeSearched(uintptr_t result) {
     // An output left on by a crash or a power cut of the computer must not run uncontrolled
     // until the first cycle; this is also the state an orderly shutdown leaves.
     thermostat_.AllSwitchesOff();
-    live_.SetSeriesCount(thermometers_.RowCount());
+    link_->SetSeriesCount(thermometers_.RowCount());
 
-    if (!LoadSettings()) {
+    // The stored start-up options apply only when the file that holds them has loaded whole;
+    // the host applies them when it hears that the engine is ready.
+    uint16_t start_up = 0;
+    if (!LoadSettings())
         ShowStatus(u"The settings file is corrupted");
-    } else {
-        if (hide_to_tray_) host_.HideToTray();
-        if (measure_at_start_) host_.RunStartCommand();
-    }
+    else
+        start_up = flags_ & (kFlagHideToTray | kFlagMeasureAtStart);
     engine_started_ = 1;
-    host_.Post(PostTarget::kFrame, WM_APP_ENGINE_READY, 0, 0);
-    live_.SetEngineReady(1);
+    link_->Post(PostTarget::kFrame, WM_APP_ENGINE_READY, start_up, 0);
+    link_->SetEngineReady(1);
 }
 
 // ---- worker ----
@@ -170,9 +257,9 @@ void Engine::CreateWorker(int32_t period_ms) {
     gate_.Close();
     try {
         worker_ = std::thread(&Engine::WorkerMain, this);
-        state_.store(kStateSuspended);
+        state_.store(int32_t(State::kPaused));
     } catch (const std::system_error&) {
-        state_.store(kStateStopped);
+        state_.store(int32_t(State::kStopped));
         timer_.reset();
     }
 }
@@ -185,8 +272,8 @@ void Engine::WorkerMain() {
     for (;;) {
         int32_t expected = kStopRequested;
         if (stop_request_.compare_exchange_strong(expected, 0)) {
-            state_.exchange(kStateStopped);
-            host_.Post(PostTarget::kFrame, WM_CLOSE_REQUEST, 1, 0);
+            state_.exchange(int32_t(State::kStopped));
+            link_->Post(PostTarget::kFrame, WM_CLOSE_REQUEST, 1, 0);
             return;
         }
         const PeriodicTimer::Duration timeout = Scaled(2.0 * period_.load() * 1000.0);
@@ -194,9 +281,9 @@ void Engine::WorkerMain() {
         // A pause that took hold after the signal holds it; that signal stands for every
         // expiry of the pause, so the resume brings one cycle, not two.
         if (gate_.Pass()) timer_->ClearPending();
-        host_.Post(PostTarget::kPage, WM_APP_CYCLE, 0, 0);
+        link_->Post(PostTarget::kEngine, WM_APP_CYCLE, 0, 0);
         cycle_.Run();
-        host_.Post(PostTarget::kPage, WM_APP_CYCLE, 1, 0);
+        link_->Post(PostTarget::kEngine, WM_APP_CYCLE, 1, 0);
     }
 }
 
@@ -212,25 +299,15 @@ void Engine::StartMeasuring(bool start) {
     if (!worker_.joinable()) return;
     if (start) {
         // The state first: once the gate is open the worker may run to its end and stop.
-        int32_t expected = kStateSuspended;
-        if (state_.compare_exchange_strong(expected, kStateRunning)) gate_.Open();
+        int32_t expected = int32_t(State::kPaused);
+        if (state_.compare_exchange_strong(expected, int32_t(State::kRunning))) gate_.Open();
     } else {
         // Once a stop is asked for, a pause would hold the worker at the gate and the close
         // would never finish.
         if (stop_request_.load() == kStopRequested) return;
-        int32_t expected = kStateRunning;
-        if (state_.compare_exchange_strong(expected, kStateSuspended)) gate_.Close();
+        int32_t expected = int32_t(State::kRunning);
+        if (state_.compare_exchange_strong(expected, int32_t(State::kPaused))) gate_.Close();
     }
-}
-
-int Engine::IsPaused() const {
-    if (!worker_.joinable()) return -1;
-    return state_.load() == kStateSuspended ? 1 : 0;
-}
-
-int Engine::IsRunning() const {
-    if (!worker_.joinable()) return -1;
-    return state_.load() == kStateRunning ? 1 : 0;
 }
 
 bool Engine::HasWorker() const {
@@ -284,8 +361,8 @@ bool Engine::OnClose(uintptr_t wparam) {
     // The stop request goes first, so a worker that never measured ends without a cycle; one
     // that was paused after a timer signal still runs that cycle.
     RequestStop();
-    if (IsPaused() == 1) StartMeasuring(true);
-    host_.HideMainWindow();
+    if (GetState() == State::kPaused) StartMeasuring(true);
+    link_->HideMainWindow();
     return false;
 }
 
@@ -304,9 +381,9 @@ void Engine::Shutdown() {
     // The last chance for these samples: a loss is said, not silent.
     if (WriteDataFile() && !samples.empty() && !WriteSamples(samples) &&
         !options_.archive_root.empty()) {
-        host_.ShowMessageBox(u"Error", FormatRus(u"The day file could not be written: %d "
-                                                 u"measurements of this run are lost",
-                                                 int(samples.size())));
+        link_->ShowMessageBox(u"Error", FormatRus(u"The day file could not be written: %d "
+                                                  u"measurements of this run are lost",
+                                                  int(samples.size())));
     }
 }
 
@@ -332,7 +409,7 @@ void Engine::ReArm() {
 void Engine::ApplyPeriodAndFlags(int period, uint16_t flags) {
     SetFlags(flags);
     period_.store(period);
-    host_.ShowPeriodAndFlags(period, flags_);
+    link_->ShowPeriodAndFlags(period, flags_);
     ReArm();
 }
 
@@ -341,7 +418,7 @@ void Engine::OnPeriodEntered(std::u16string_view text) {
     if (!ParseInteger(text, &value) || value < kPeriodMin || value > kPeriodMax) {
         ShowStatus(u"Значения должны быть в диапазоне 1 - 10 секунд");
         period_.store(kPeriodDefault);
-        host_.ShowPeriodAndFlags(kPeriodDefault, flags_);
+        link_->ShowPeriodAndFlags(kPeriodDefault, flags_);
     } else {
         period_.store(int32_t(value));
     }

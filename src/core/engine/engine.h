@@ -1,9 +1,9 @@
 #pragma once
-// The measurement and control engine that the device page owns: start-up of the bridge and the
-// bus, the two device tables, the settings file, the worker thread paced by a periodic timer,
-// the cycles, the write batch and the orderly shutdown. No toolkit: it talks outward through
-// EngineHost, LiveView and StatusBar, and the page calls its message handlers on the window
-// thread.
+// The measurement and control engine: start-up of the bridge and the bus, the settings file, the
+// worker thread paced by a periodic timer, the cycles, the write batch and the orderly shutdown.
+// It works on the tables and the bus its Program owns. No toolkit: it reports to one EngineHost
+// (and a LiveView) while they are attached, and the host hands its messages back to OnMessage on
+// the window thread.
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -16,7 +16,6 @@
 #include "core/archive/platform_file.h"
 #include "core/common/clock.h"
 #include "core/common/status_bar.h"
-#include "core/device/d2xx.h"
 #include "core/device/one_wire_bus.h"
 #include "core/engine/engine_host.h"
 #include "core/engine/file_setting.h"
@@ -45,27 +44,40 @@ struct EngineOptions {
 
 class Engine {
   public:
-    // Worker states and the stop request, as the frame asks for them.
-    static constexpr int32_t kStateStopped = 1;
-    static constexpr int32_t kStateSuspended = 2;
-    static constexpr int32_t kStateRunning = 4;
-    static constexpr int32_t kStopRequested = 8;
+    // What the worker is doing. A worker exists from a successful bridge search until the
+    // shutdown; without one the state is kStopped.
+    enum class State : int32_t {
+        kStopped = 1,  // no worker, or it has ended
+        kPaused = 2,   // waits at the gate before its next cycle
+        kRunning = 4,
+    };
     static constexpr double kFirstDueMs = 10.0;
     // Batches kept for another try when the day file cannot be written.
     static constexpr size_t kKeptBatches = 10;
 
-    // The host and the live view must outlive the engine. `scenarios` (the scenario page's
-    // table) may be null.
-    Engine(const D2xxApi& api, EngineHost& host, LiveView& live, GridSn* scenarios,
+    // The tables, the scenario table (may be null) and the bus must outlive the engine.
+    Engine(COneWireBus& bus, GridKalvo& thermometers, GridSw& switches, GridSn* scenarios,
            EngineOptions options = {});
     ~Engine();
     Engine(const Engine&) = delete;
     Engine& operator=(const Engine&) = delete;
 
-    // ---- message handlers (window thread) ----
-    // WM_APP_INIT_VIEW: starts the bridge search on the start-up thread.
+    // Reports go to `host` and `live` from now on (null: nowhere; the chart colours are then
+    // kept here). The engine's threads are ended first, since they report too, so whatever was
+    // attached before may go once this returns. Window thread.
+    void Attach(EngineHost* host, LiveView* live);
+    // Attach(nullptr, nullptr), and the status bar given at start-up is dropped as well.
+    void Detach();
+
+    // ---- messages (window thread) ----
+    // The start-up (WM_APP_INIT_VIEW of the device part): the bridge search on its own thread.
+    // Texts and marks go to `status_bar`, which must stay until Detach.
     void OnInitView(StatusBar* status_bar);
-    // WM_APP_BRIDGE_SEARCHED.
+    // A message the engine posted to itself (PostTarget::kEngine); false for any other.
+    bool OnMessage(uint32_t message, uintptr_t wparam);
+    // WM_APP_BRIDGE_SEARCHED. On success the engine posts WM_APP_ENGINE_READY to the frame,
+    // wParam the start-up options the host is to apply now (kFlagHideToTray,
+    // kFlagMeasureAtStart): those the settings file asks for, none when it failed to load.
     void OnBridgeSearched(uintptr_t result);
     // WM_APP_CYCLE: the activity marks.
     void OnCycle(uintptr_t wparam);
@@ -79,12 +91,10 @@ class Engine {
     // A check box: one of kFlagWriteDataFile, kFlagMeasureAtStart, kFlagHideToTray.
     void SetOption(uint16_t flag, bool on);
 
-    // ---- operations of the frame ----
+    // ---- operations ----
     // Resumes (true) or pauses (false) the worker; nothing without a worker.
     void StartMeasuring(bool start);
-    // -1 without a worker, else 1 when paused / running, 0 otherwise.
-    int IsPaused() const;
-    int IsRunning() const;
+    State GetState() const { return State(state_.load()); }
     bool HasWorker() const;
     void RequestStop();
     // Timer off, switches off, settings saved and the last samples written (once).
@@ -97,10 +107,10 @@ class Engine {
     bool MeasureAtStart() const { return measure_at_start_ != 0; }
     bool HideToTrayAtStart() const { return hide_to_tray_ != 0; }
     bool EngineStarted() const { return engine_started_ != 0; }
-    int32_t WorkerState() const { return state_.load(); }
     double TimerFirstDueMs() const { return timer_first_due_ms_; }
     int32_t TimerPeriodMs() const { return timer_period_ms_.load(); }
     const PeriodicTimer* Timer() const { return timer_.get(); }
+    const std::string& ArchiveRoot() const { return options_.archive_root; }
 
     std::string SettingsPath() const;
     bool LoadSettings(SettingsError* why = nullptr);
@@ -112,6 +122,7 @@ class Engine {
     size_t WriteBatchSize() const { return batch_.Size(); }
 
   private:
+    class Link;
     class Peer;
     // Opens when measuring is resumed; the worker waits on it between the timer and a cycle.
     class Gate {
@@ -127,24 +138,30 @@ class Engine {
         bool open_ = false;
     };
 
+    static constexpr int32_t kStopRequested = 8;
+
     void ShowStatus(std::u16string_view text);
     void FailStartUp(std::u16string_view status, std::u16string_view text,
                      std::u16string_view caption);
     void CreateWorker(int32_t period_ms);
     void WorkerMain();
     void StopWorker();
+    void EndThreads();
     void SetFlags(uint16_t flags);
     void ApplyPeriodAndFlags(int period, uint16_t flags);
     void ReArm();
     PeriodicTimer::Duration Scaled(double engine_ms) const;
     bool WriteSamples(const SampleList& samples);
 
-    EngineHost& host_;
-    LiveView& live_;
+    COneWireBus& bus_;
+    GridKalvo& thermometers_;
+    GridSw& switches_;
     GridSn* scenarios_;
     EngineOptions options_;
     SHELL::FileOps& day_file_ops_;
     SHELL::SettingFileOps& setting_ops_;
+    // What the engine reports to; the threads below reach it, so it is declared before them.
+    std::unique_ptr<Link> link_;
 
     // Window thread only, unless atomic.
     std::atomic<int32_t> period_{kPeriodDefault};
@@ -158,22 +175,19 @@ class Engine {
     StatusBar* status_bar_ = nullptr;
 
     WriteBatch batch_;
-    std::thread worker_;
-    std::thread startup_;
-    std::atomic<int32_t> state_{kStateStopped};
+    BusSwitchOutputs outputs_;
+    Thermostat thermostat_;
+    MeasurementCycle cycle_;
+    std::unique_ptr<Peer> peer_;
+    std::atomic<int32_t> state_{int32_t(State::kStopped)};
     std::atomic<int32_t> stop_request_{0};
     Gate gate_;
     std::unique_ptr<PeriodicTimer> timer_;
     double timer_first_due_ms_ = kFirstDueMs;
     std::atomic<int32_t> timer_period_ms_{kPeriodDefault * 1000};
-
-    GridKalvo thermometers_;
-    GridSw switches_;
-    COneWireBus bus_;
-    BusSwitchOutputs outputs_;
-    Thermostat thermostat_;
-    MeasurementCycle cycle_;
-    std::unique_ptr<Peer> peer_;
+    // Last: they are joined before anything they use goes.
+    std::thread worker_;
+    std::thread startup_;
 };
 
 }  // namespace kalvo

@@ -1,6 +1,7 @@
 #pragma once
-// How the engine reaches the windows around it. The program implements these with the device
-// page, the main frame and the live view; tests implement them with a message queue they pump.
+// What the engine reports to: one host for its messages, boxes and the main window, and the live
+// chart. The desktop implements both with DesktopHost (src/desktop/pages); a service without
+// windows or a test implements them with stand-ins of its own. Attached through Program::Attach.
 #include <cstdint>
 #include <string_view>
 
@@ -10,26 +11,30 @@
 namespace kalvo {
 
 // Receivers of posted messages.
-enum class PostTarget { kPage, kFrame, kLiveView };
+enum class PostTarget {
+    // The engine's own messages (WM_APP_BRIDGE_SEARCHED, WM_APP_CYCLE, WM_APP_WRITE_BATCH):
+    // the host hands them back to Engine::OnMessage on the window thread.
+    kEngine,
+    // The main frame: WM_APP_ENGINE_READY, WM_CLOSE_REQUEST.
+    kFrame,
+    // The live chart: WM_APP_SAMPLES.
+    kLiveView,
+};
 
 class EngineHost {
   public:
     virtual ~EngineHost() = default;
-    // Any thread: queue a message for the window thread. Page messages come back to the
-    // engine's handlers; frame messages go to the main frame's own handling.
+    // Any thread: queue a message for the window thread.
     virtual void Post(PostTarget target, uint32_t message, uintptr_t wparam, intptr_t lparam) = 0;
     // Window thread, from here on.
-    // An OK-only message box owned by the page.
+    // An OK-only message box.
     virtual void ShowMessageBox(std::u16string_view caption, std::u16string_view text) = 0;
-    // The frame's start command: buttons, scenario restart, then StartMeasuring(true).
-    virtual void RunStartCommand() = 0;
-    // Into the notification area (start-up option).
-    virtual void HideToTray() = 0;
     // Hides the main window while the worker finishes before the close.
     virtual void HideMainWindow() = 0;
     virtual WindowRect MainWindowRect() const = 0;
     virtual void MoveMainWindow(const WindowRect& rect) = 0;
-    // The page's period edit and its three check boxes.
+    // The period and the three option flags as the engine now holds them (after a load or a
+    // rejected entry): the device page's edit and check boxes.
     virtual void ShowPeriodAndFlags(int period, uint16_t flags) = 0;
 };
 

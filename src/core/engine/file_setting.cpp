@@ -320,7 +320,7 @@ bool CFileSetting::Save(const std::string& path, const SettingsPeer& peer,
     if (ops_.Exists(temporary)) ops_.SetAttributes(temporary, FileOps::Attributes::kArchive);
     bool ok = OpenForWriting(temporary) && Truncate(0) && Write(image.data(), image.size());
     Close();
-    ok = ok && setting_ops_.Sync(temporary) &&
+    ok = ok && setting_ops_.SyncFile(temporary) &&
          ops_.SetAttributes(temporary, FileOps::Attributes::kReadOnly);
     if (!ok) {
         setting_ops_.Remove(temporary);

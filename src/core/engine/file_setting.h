@@ -57,8 +57,9 @@ namespace SHELL {
 // The file calls the settings file needs beyond the archive's.
 class SettingFileOps : public FileOps {
   public:
-    // Flushes a written file to the disk.
-    virtual bool Sync(const std::string& path);
+    // Flushes a written file, named by its path, to the disk. (FileOps::Sync takes a handle; a
+    // name of its own keeps that one visible here.)
+    virtual bool SyncFile(const std::string& path);
     // Puts `from` in the place of `to` in one step, replacing it.
     virtual bool Replace(const std::string& from, const std::string& to);
     virtual bool Remove(const std::string& path);

@@ -67,6 +67,14 @@ int GridSw::FindRow(RomCode code) const {
     return -1;
 }
 
+GridSw::Thresholds GridSw::ChannelThresholds(int row, int channel) const {
+    std::lock_guard lock(mutex_);
+    Thresholds out;
+    if (const Cell* low = CellAt(row, Col(channel, kColLowA))) out.low = low->text;
+    if (const Cell* high = CellAt(row, Col(channel, kColHighA))) out.high = high->text;
+    return out;
+}
+
 void GridSw::RefreshSwitchRow(RomCode code, uint8_t status) {
     const int row = FindRow(code);
     if (row < 0) return;

@@ -42,6 +42,14 @@ class GridSw : public GridBase, public SwitchRows {
     // First row whose serial text is the code's; -1 when none.
     int FindRow(RomCode code) const;
 
+    // A channel's Тн and Тв texts, read under one lock: the worker must never pair a low
+    // threshold from before an edit with a high one from after it. Empty for a missing row.
+    struct Thresholds {
+        std::u16string low;
+        std::u16string high;
+    };
+    Thresholds ChannelThresholds(int row, int channel) const;
+
     // SwitchRows: both state cells from a DS2413 status byte (pin bits 0 and 2, low = on).
     void RefreshSwitchRow(RomCode code, uint8_t status) override;
 

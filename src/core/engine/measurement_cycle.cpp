@@ -69,7 +69,7 @@ MeasurementCycle::Result MeasurementCycle::Run() {
     if (rows > 0 && bus_.PendingCount() / rows >= kBatchPasses) {
         batch_.Put(std::move(bus_.PendingSamples()));
         bus_.ClearPending();
-        host_.Post(PostTarget::kPage, WM_APP_WRITE_BATCH, 0, 0);
+        host_.Post(PostTarget::kEngine, WM_APP_WRITE_BATCH, 0, 0);
         result.batch_ready = true;
     }
     return result;

@@ -29,7 +29,7 @@ std::string FolderOf(const std::string& path) {
 
 }  // namespace
 
-bool SettingFileOps::Sync(const std::string& path) {
+bool SettingFileOps::SyncFile(const std::string& path) {
     return SyncPath(path, O_RDONLY);
 }
 

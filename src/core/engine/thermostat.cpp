@@ -110,14 +110,12 @@ void Thermostat::DriveChannel(int row, RomCode code, int channel, int thermomete
 }
 
 void Thermostat::FixedControl(int row, RomCode code, int channel, double temperature) {
-    const std::u16string low_text = switches_.CellText(row, GridSw::Col(channel, GridSw::kColLowA));
-    const std::u16string high_text =
-        switches_.CellText(row, GridSw::Col(channel, GridSw::kColHighA));
+    const GridSw::Thresholds texts = switches_.ChannelThresholds(row, channel);
     // An empty threshold leaves the channel as it is.
-    if (IsBlank(low_text) || IsBlank(high_text)) return;
+    if (IsBlank(texts.low) || IsBlank(texts.high)) return;
     // A threshold that is not a number reads as 0.
-    const double low = ReadNumber(low_text).value_or(0.0);
-    const double high = ReadNumber(high_text).value_or(0.0);
+    const double low = ReadNumber(texts.low).value_or(0.0);
+    const double high = ReadNumber(texts.high).value_or(0.0);
     const int type = switches_.CellNumber(row, GridSw::Col(channel, GridSw::kColTypeA));
     Apply(code, channel, Hysteresis(temperature, low, high, type));
 }

@@ -1,5 +1,5 @@
-#include "desktop/app/program.h"
+#include "desktop/app/desktop_main.h"
 
 int main(int argc, char** argv) {
-    return kalvo::RunProgram(argc, argv);
+    return kalvo::RunDesktop(argc, argv);
 }

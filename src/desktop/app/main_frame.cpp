@@ -14,19 +14,18 @@
 
 #include <algorithm>
 
-#include "core/archive/day_archive.h"
 #include "core/common/grid_base.h"
 #include "core/common/message_box.h"
 #include "core/common/messages.h"
-#include "core/common/paths.h"
-#include "core/device/d2xx_binding.h"
 #include "desktop/app/commands.h"
 #include "desktop/app/icons.h"
 #include "desktop/app/message_boxes.h"
 #include "desktop/archive/tree_wnd.h"
 #include "desktop/archive/view_file.h"
 #include "desktop/chart/kalvo_view.h"
+#include "desktop/pages/desktop_host.h"
 #include "desktop/pages/dlg_sn.h"
+#include "desktop/pages/start_up_chain.h"
 #include "desktop/pages/view_dev.h"
 #include "desktop/widgets/app_event.h"
 #include "desktop/widgets/qt_text.h"
@@ -60,7 +59,8 @@ QString SecondLine(const char16_t* text) {
 
 }  // namespace
 
-CMainFrame::CMainFrame(Options options) : options_(std::move(options)) {
+CMainFrame::CMainFrame(Program& program, Options options)
+    : program_(program), options_(std::move(options)) {
     if (options_.tray) {
         tray_ = options_.tray;
     } else {
@@ -91,22 +91,13 @@ CMainFrame::CMainFrame(Options options) : options_(std::move(options)) {
     tree_layout->addWidget(title);
     tree_layout->addWidget(new QWidget(tree_pane_), 1);  // until the archive tree is set
 
-    // The engine records into the archive prepared here; an empty root records nothing.
-    archive_root_ = PrepareArchive(ArchiveRoot());
-    if (archive_root_.empty())
-        ShowMessageBox(u"Error", u"Невозможно создать папку приложения appdata");
-    else
-        start_day_file_ = BuildDayPaths(archive_root_).day_file;
-
     tabs_ = new QTabWidget(splitter_);
     tabs_->setObjectName(QStringLiteral("Tabs"));
-    scenario_page_ = new CDlgSn(this);
+    scenario_page_ = new CDlgSn(program_.Scenarios(), this);
     live_view_ = new CKalvoView(this);
     live_view_->setWindowTitle(QStringLiteral("Измерения"));
-    EngineOptions engine = options_.engine;
-    engine.archive_root = archive_root_;
-    device_page_ = new CViewDev(options_.driver ? *options_.driver : DriverApi(), this, live_view_,
-                                &scenario_page_->Grid(), std::move(engine));
+    device_page_ = new CViewDev(program_);
+    host_ = std::make_unique<DesktopHost>(program_, *this, live_view_, device_page_);
     tabs_->addTab(device_page_, TabIcon(PageIcon::kDevice), device_page_->windowTitle());
     tabs_->addTab(scenario_page_, TabIcon(PageIcon::kScenario),
                   scenario_page_->windowTitle().isEmpty() ? QStringLiteral("Сценарий")
@@ -129,7 +120,7 @@ CMainFrame::CMainFrame(Options options) : options_(std::move(options)) {
     });
     QObject::connect(tabs_, &QTabWidget::currentChanged, [this](int) { UpdateToolBar(); });
 
-    archive_tree_ = new CTreeWnd(this, archive_root_);
+    archive_tree_ = new CTreeWnd(this, program_.ArchiveRoot());
     SetTreeWidget(archive_tree_);
     open_day_ = [](CMainFrame& frame, const AppEvent& event) {
         if (!frame.archive_tree_) return;
@@ -146,9 +137,6 @@ CMainFrame::CMainFrame(Options options) : options_(std::move(options)) {
 }
 
 CMainFrame::~CMainFrame() {
-    // The engine's threads reach the live view and post here: the device page ends them first.
-    delete device_page_;
-    device_page_ = nullptr;
     if (tray_shown_) tray_->Remove();
     tray_->SetReceiver(nullptr);
 }
@@ -187,12 +175,8 @@ void CMainFrame::ShowButton(int command, bool visible) {
     if (QAction* action = Action(command)) action->setVisible(visible);
 }
 
-Engine* CMainFrame::GetEngine() const {
-    return device_page_ ? &device_page_->GetEngine() : nullptr;
-}
-
-intptr_t CMainFrame::StatusBarParam() const {
-    return reinterpret_cast<intptr_t>(static_cast<StatusBar*>(status_bar_));
+std::unique_ptr<AppEvent> CMainFrame::InitViewWithStatusBar() const {
+    return std::make_unique<AppEvent>(WM_APP_INIT_VIEW, 0, 0, static_cast<StatusBar*>(status_bar_));
 }
 
 // ---- messages ----
@@ -223,7 +207,7 @@ void CMainFrame::OnAppEvent(const AppEvent& event) {
             if (open_day_) open_day_(*this, event);
             break;
         case WM_APP_ENGINE_READY:
-            OnEngineReady();
+            OnEngineReady(event.WParam());
             break;
         case WM_APP_TRAY:
             OnTray(event.LParam());
@@ -244,34 +228,39 @@ void CMainFrame::OnInitView() {
     if (tree_)
         PostAppEvent(tree_, WM_APP_INIT_VIEW, 0, 0);
     else
-        PostToFrame(WM_APP_INIT_NEXT, 0, 1);  // the empty pane has nothing to prepare
+        PostToFrame(WM_APP_INIT_NEXT, 0, kInitTreeDone);  // the empty pane has nothing to prepare
 }
 
 void CMainFrame::OnInitNext(intptr_t step) {
     switch (step) {
-        case 1:
+        case kInitTreeDone:
             PostAppEvent(live_view_, WM_APP_INIT_VIEW, 0, 0);
             break;
-        case 2:
-            PostAppEvent(scenario_page_, WM_APP_INIT_VIEW, 0, StatusBarParam());
+        case kInitLiveViewDone:
+            PostAppEvent(scenario_page_, InitViewWithStatusBar());
             break;
-        case 3:
-            PostAppEvent(device_page_, WM_APP_INIT_VIEW, 0, StatusBarParam());
+        case kInitScenariosDone:
+            PostAppEvent(host_.get(), InitViewWithStatusBar());
             break;
         default:
-            break;  // 4 ends the chain
+            break;  // kInitEngineStarted ends the chain
     }
 }
 
-void CMainFrame::OnEngineReady() {
-    Engine* engine = GetEngine();
-    if (!engine || !engine->HasWorker()) {
+void CMainFrame::OnEngineReady(uintptr_t start_up) {
+    // The stored start-up options, unless a close has begun in the meantime.
+    if (!close_requested_ && !closed_) {
+        if (start_up & kFlagHideToTray) HideToTray();
+        if (start_up & kFlagMeasureAtStart) StartCommand();
+    }
+    const Engine& engine = program_.GetEngine();
+    if (!engine.HasWorker()) {
         ShowButton(kCmdStop, false);
         ShowButton(kCmdStart, false);
-    } else if (engine->IsPaused() == 1) {
+    } else if (engine.GetState() == Engine::State::kPaused) {
         ShowButton(kCmdStop, false);
         ShowButton(kCmdStart, true);
-    } else if (engine->IsRunning() == 1) {
+    } else if (engine.GetState() == Engine::State::kRunning) {
         ShowButton(kCmdStop, true);
         ShowButton(kCmdStart, false);
     }
@@ -315,14 +304,13 @@ void CMainFrame::OnCommand(int command) {
 void CMainFrame::StartCommand() {
     ShowButton(kCmdStop, true);
     ShowButton(kCmdStart, false);
-    scenario_page_->Grid().RestartAll();
-    if (Engine* engine = GetEngine()) engine->StartMeasuring(true);
+    program_.StartMeasuring();
 }
 
 void CMainFrame::StopCommand() {
     ShowButton(kCmdStart, true);
     ShowButton(kCmdStop, false);
-    if (Engine* engine = GetEngine()) engine->StartMeasuring(false);
+    program_.PauseMeasuring();
 }
 
 void CMainFrame::SetAutoScrollSuspended(int value) {
@@ -400,8 +388,7 @@ std::vector<TrayMenuItem> CMainFrame::TrayMenuFor(const GridBase* thermometers) 
 }
 
 std::vector<TrayMenuItem> CMainFrame::TrayMenu() const {
-    Engine* engine = GetEngine();
-    return TrayMenuFor(engine ? &engine->Thermometers() : nullptr);
+    return TrayMenuFor(&program_.Thermometers());
 }
 
 void CMainFrame::OnTray(intptr_t mouse_message) {
@@ -501,10 +488,12 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
 void CMainFrame::OnClose(uintptr_t wparam) {
     if (closed_) return;
     const BusyCursor busy;
-    Engine* engine = GetEngine();
     // With a worker, a request only asks it to stop and hides the window; the worker's own
     // close (wParam 1) shuts the engine down and closes.
-    if ((wparam == 0 || wparam == 1) && engine && !engine->OnClose(wparam)) return;
+    if ((wparam == 0 || wparam == 1) && !program_.GetEngine().OnClose(wparam)) {
+        close_requested_ = true;
+        return;
+    }
     CloseNow();
 }
 

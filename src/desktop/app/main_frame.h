@@ -1,7 +1,8 @@
 #pragma once
 // The main window: toolbar, status bar, the archive tree pane and the tab area with the device
-// page, the scenario page and the live view. It drives the start-up chain, carries the start
-// and stop commands, hides into the notification area and runs the close protocol.
+// page, the scenario page and the live view. It shows a Program that outlives it, drives the
+// start-up chain, applies the stored start-up options when the engine is ready, carries the
+// start and stop commands, hides into the notification area and runs the close protocol.
 #include <QMainWindow>
 
 #include <cstdint>
@@ -11,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "core/engine/engine.h"
+#include "core/engine/program.h"
 #include "desktop/app/tray_icon.h"
 #include "desktop/archive/archive_frame_link.h"
 #include "desktop/chart/live_view_host.h"
@@ -30,6 +31,7 @@ class CKalvoView;
 class CMPSBarWithProgressAndBMP;
 class CTreeWnd;
 class CViewDev;
+class DesktopHost;
 class GridBase;
 
 class CMainFrame : public QMainWindow,
@@ -40,16 +42,13 @@ class CMainFrame : public QMainWindow,
     struct Options {
         // Null: the desktop's notification area. Not owned.
         TrayIcon* tray = nullptr;
-        // Null: the D2XX driver library.
-        const D2xxApi* driver = nullptr;
-        // The engine's seams and time scale; its archive root is the one prepared here.
-        EngineOptions engine;
         // Leave the application's event loop once the window has closed.
         bool quit_on_close = true;
     };
 
-    explicit CMainFrame(Options options);
-    CMainFrame() : CMainFrame(Options{}) {}
+    // The program must outlive the window.
+    CMainFrame(Program& program, Options options);
+    explicit CMainFrame(Program& program) : CMainFrame(program, Options{}) {}
     ~CMainFrame() override;
 
     // ---- FrameLink, LiveViewHost and ArchiveFrameLink ----
@@ -91,10 +90,10 @@ class CMainFrame : public QMainWindow,
     void SetOpenDayHandler(OpenDayHandler handler) { open_day_ = std::move(handler); }
     // A stored-day page as a new active tab with a close button (the frame owns it).
     int AddDayPage(QWidget* page, const QString& title);
-    // Archive root and today's day file as the start-up prepared them; the root is empty when
-    // the folders could not be made.
-    const std::string& ArchiveRootPath() const { return archive_root_; }
-    const std::string& StartDayFile() const { return start_day_file_; }
+    // The program's archive root and today's day file as the start-up prepared them; the root
+    // is empty when the folders could not be made.
+    const std::string& ArchiveRootPath() const { return program_.ArchiveRoot(); }
+    const std::string& StartDayFile() const { return program_.StartDayFile(); }
 
     // ---- parts (window thread) ----
     CMPSBarWithProgressAndBMP* StatusBarWidget() const { return status_bar_; }
@@ -105,8 +104,8 @@ class CMainFrame : public QMainWindow,
     CViewDev* DevicePage() const { return device_page_; }
     CDlgSn* ScenarioPage() const { return scenario_page_; }
     CKalvoView* LiveView() const { return live_view_; }
-    // The device page's engine; null before the page exists.
-    Engine* GetEngine() const;
+    Program& GetProgram() const { return program_; }
+    Engine& GetEngine() const { return program_.GetEngine(); }
     // True once the close protocol has closed the window.
     bool Closed() const { return closed_; }
     // The event loop's exit code once closed.
@@ -122,7 +121,7 @@ class CMainFrame : public QMainWindow,
     void OnAppEvent(const AppEvent& event);
     void OnInitView();
     void OnInitNext(intptr_t step);
-    void OnEngineReady();
+    void OnEngineReady(uintptr_t start_up);
     void OnTray(intptr_t mouse_message);
     void RestoreFromTray();
     void StopCommand();
@@ -130,8 +129,10 @@ class CMainFrame : public QMainWindow,
     void ShowButton(int command, bool visible);
     void ShowAbout();
     void CloseNow();
-    intptr_t StatusBarParam() const;
+    // WM_APP_INIT_VIEW carrying the status bar.
+    std::unique_ptr<AppEvent> InitViewWithStatusBar() const;
 
+    Program& program_;
     Options options_;
     std::unique_ptr<TrayIcon> own_tray_;
     TrayIcon* tray_;
@@ -153,16 +154,18 @@ class CMainFrame : public QMainWindow,
     bool tray_shown_ = false;
     QString tray_tip_;
 
-    std::string archive_root_;
-    std::string start_day_file_;
-
     QSplitter* splitter_ = nullptr;
     QWidget* tree_pane_ = nullptr;
     QTabWidget* tabs_ = nullptr;
     OpenDayHandler open_day_;
-    bool closing_ = false;  // the window may close now
+    bool close_requested_ = false;  // waiting for the worker's own close
+    bool closing_ = false;          // the window may close now
     bool closed_ = false;
     int exit_code_ = 0;
+
+    // The engine's host, attached to the program while it lives. A member ends before the
+    // windows (children) it reports to, so the engine's threads stop while they all stand.
+    std::unique_ptr<DesktopHost> host_;
 };
 
 }  // namespace kalvo

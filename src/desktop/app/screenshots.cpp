@@ -7,13 +7,15 @@
 #include <QDir>
 #include <QStatusBar>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <cstdio>
+#include <string>
 
 #include "desktop/app/commands.h"
+#include "desktop/app/desktop_main.h"
 #include "desktop/app/main_frame.h"
-#include "desktop/app/program.h"
 
 namespace {
 
@@ -28,21 +30,27 @@ void Save(kalvo::CMainFrame& frame, int tab, const QString& path) {
 
 int main(int argc, char** argv) {
     const QString folder = argc > 1 ? QString::fromLocal8Bit(argv[argc - 1]) : QStringLiteral(".");
-    return kalvo::RunProgram(argc, argv, [folder](kalvo::CMainFrame& frame) {
-        QDir().mkpath(folder);
-        QCursor::setPos(4000, 4000);  // away from the buttons
-        QTimer::singleShot(4000, &frame, [&frame] {
-            if (QAction* start = frame.Action(kalvo::kCmdStart); start && start->isVisible())
-                frame.OnCommand(kalvo::kCmdStart);
-        });
-        QTimer::singleShot(12000, &frame, [&frame, folder] {
-            Save(frame, 0, folder + QStringLiteral("/window_device.png"));
-            Save(frame, 1, folder + QStringLiteral("/window_scenario.png"));
-            frame.Tabs()->setCurrentIndex(2);
-        });
-        QTimer::singleShot(70000, &frame, [&frame, folder] {
-            Save(frame, 2, folder + QStringLiteral("/window_live.png"));
-            frame.OnClose(0);
-        });
-    });
+    // A first run each time: no stored settings, and no day file left beside the program.
+    const QTemporaryDir data;
+    const std::string archive = data.isValid() ? data.path().toStdString() + "/appdata" : "";
+    return kalvo::RunDesktop(
+        argc, argv,
+        [folder](kalvo::CMainFrame& frame) {
+            QDir().mkpath(folder);
+            QCursor::setPos(4000, 4000);  // away from the buttons
+            QTimer::singleShot(4000, &frame, [&frame] {
+                if (QAction* start = frame.Action(kalvo::kCmdStart); start && start->isVisible())
+                    frame.OnCommand(kalvo::kCmdStart);
+            });
+            QTimer::singleShot(12000, &frame, [&frame, folder] {
+                Save(frame, 0, folder + QStringLiteral("/window_device.png"));
+                Save(frame, 1, folder + QStringLiteral("/window_scenario.png"));
+                frame.Tabs()->setCurrentIndex(2);
+            });
+            QTimer::singleShot(70000, &frame, [&frame, folder] {
+                Save(frame, 2, folder + QStringLiteral("/window_live.png"));
+                frame.OnClose(0);
+            });
+        },
+        archive);
 }

@@ -13,6 +13,7 @@
 #include "core/common/colour.h"
 #include "core/common/messages.h"
 #include "core/scenario/scenario_file.h"
+#include "desktop/pages/start_up_chain.h"
 #include "desktop/widgets/app_event.h"
 #include "desktop/widgets/file_dialog.h"
 #include "desktop/widgets/frame_link.h"
@@ -54,7 +55,8 @@ QString Q(const char16_t* text) {
 
 }  // namespace
 
-CDlgSn::CDlgSn(FrameLink* frame, QWidget* parent) : QWidget(parent), frame_(frame) {
+CDlgSn::CDlgSn(GridSn& grid, FrameLink* frame, QWidget* parent)
+    : QWidget(parent), grid_(grid), frame_(frame) {
     setObjectName(QStringLiteral("ScenarioPage"));
     setWindowTitle(Q(u"Сценарий"));
     g_instance.store(this);
@@ -118,9 +120,6 @@ CDlgSn::CDlgSn(FrameLink* frame, QWidget* parent) : QWidget(parent), frame_(fram
 CDlgSn::~CDlgSn() {
     CDlgSn* self = this;
     g_instance.compare_exchange_strong(self, nullptr);
-    // The view reads the grid, a member that dies before the base class deletes the children.
-    delete view_;
-    grid_.SetStatusBar(nullptr);
 }
 
 CDlgSn* CDlgSn::Instance() {
@@ -129,7 +128,7 @@ CDlgSn* CDlgSn::Instance() {
 
 void CDlgSn::SetStatusBar(StatusBar* status_bar) {
     status_bar_ = status_bar;
-    grid_.SetStatusBar(status_bar);
+    binding_.Set(status_bar);
 }
 
 namespace {
@@ -160,8 +159,9 @@ bool CDlgSn::LoadScenarios() {
 
 bool CDlgSn::event(QEvent* event) {
     if (AppEvent* e = AppEvent::From(event); e && e->Message() == WM_APP_INIT_VIEW) {
-        SetStatusBar(reinterpret_cast<StatusBar*>(e->LParam()));
-        if (frame_) frame_->PostToFrame(WM_APP_INIT_NEXT, 0, 3);
+        StatusBar* const* status_bar = e->Payload<StatusBar*>();
+        SetStatusBar(status_bar ? *status_bar : nullptr);
+        if (frame_) frame_->PostToFrame(WM_APP_INIT_NEXT, 0, kInitScenariosDone);
         return true;
     }
     return QWidget::event(event);

@@ -1,6 +1,7 @@
 #pragma once
 // The scenario page "Сценарий": the 16 scenarios in the scenario grid, their run marks as cell
-// colours, and the scenario file buttons.
+// colours, and the scenario file buttons. The scenario table is the program's; the page only
+// shows it.
 #include <QWidget>
 
 #include "core/scenario/grid_sn.h"
@@ -15,8 +16,9 @@ class StatusBar;
 
 class CDlgSn : public QWidget {
   public:
-    // The page registers itself as the process's scenario page.
-    explicit CDlgSn(FrameLink* frame, QWidget* parent = nullptr);
+    // The table and the frame must outlive the page. The page registers itself as the process's
+    // scenario page.
+    CDlgSn(GridSn& grid, FrameLink* frame, QWidget* parent = nullptr);
     ~CDlgSn() override;
 
     static CDlgSn* Instance();
@@ -27,7 +29,8 @@ class CDlgSn : public QWidget {
     QPushButton* SaveButton() const { return save_; }
     QPushButton* LoadButton() const { return load_; }
 
-    // Normally arrives with WM_APP_INIT_VIEW (lParam); status texts go to its main pane.
+    // Normally arrives with WM_APP_INIT_VIEW (its StatusBar* payload); status texts go to its
+    // main pane.
     void SetStatusBar(StatusBar* status_bar);
     StatusBar* GetStatusBar() const { return status_bar_; }
 
@@ -39,9 +42,23 @@ class CDlgSn : public QWidget {
     bool event(QEvent* event) override;
 
   private:
+    // The table outlives the page, the status bar may not: the table forgets it with the page.
+    class StatusBarBinding {
+      public:
+        explicit StatusBarBinding(GridSn& grid) : grid_(grid) {}
+        ~StatusBarBinding() { grid_.SetStatusBar(nullptr); }
+        StatusBarBinding(const StatusBarBinding&) = delete;
+        StatusBarBinding& operator=(const StatusBarBinding&) = delete;
+        void Set(StatusBar* status_bar) { grid_.SetStatusBar(status_bar); }
+
+      private:
+        GridSn& grid_;
+    };
+
+    GridSn& grid_;
     FrameLink* frame_;
     StatusBar* status_bar_ = nullptr;
-    GridSn grid_;
+    StatusBarBinding binding_{grid_};
     PropertyGrid* view_;
     QPushButton* save_;
     QPushButton* load_;

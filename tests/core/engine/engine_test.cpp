@@ -20,32 +20,35 @@ namespace {
 
 using namespace testing_util;
 using namespace std::chrono_literals;
-constexpr auto kPage = PostTarget::kPage;
+constexpr auto kToEngine = PostTarget::kEngine;
 constexpr auto kFrame = PostTarget::kFrame;
 
 class EngineTest : public ::testing::Test {
   protected:
-    EngineTest() {
-        sim::SetActiveWorld(&world);
-        host.scenarios = &scenarios;
-    }
+    EngineTest() { sim::SetActiveWorld(&world); }
     ~EngineTest() override {
-        engine.reset();
+        attachment = {};
+        program.reset();
         sim::SetActiveWorld(nullptr);
         SetNowSecondsSource(nullptr);
     }
     void Sensor(double celsius) {
         codes.push_back(world.AddDs18b20(0, codes.size() + 1, sim::Thermal{celsius}, 9));
     }
-    void StartUp(int ms_per_second = 2) {
+    void Make(int ms_per_second = 2, LiveView* live_view = nullptr) {
         const EngineOptions options{dir.path(), ms_per_second, &clock, &day_ops, nullptr};
-        engine = std::make_unique<Engine>(sim::Api(), host, live, &scenarios, options);
-        host.engine = engine.get();
+        program = std::make_unique<Program>(sim::Api(), options);
+        attachment = program->Attach(host, live_view ? live_view : &live);
+        host.program = program.get();
+        host.engine = engine = &program->GetEngine();
+    }
+    // The start-up up to the engine's ready message, handled as the frame would.
+    void StartUp(int ms_per_second = 2, LiveView* live_view = nullptr) {
+        Make(ms_per_second, live_view);
         engine->OnInitView(&bar);
-        // The search may post its result before the page answers the frame.
         ASSERT_TRUE(host.Pump([&] {
-            return host.Count(kPage, WM_APP_BRIDGE_SEARCHED) &&
-                   host.Count(kFrame, WM_APP_INIT_NEXT);
+            return host.Count(kToEngine, WM_APP_BRIDGE_SEARCHED) &&
+                   !host.Queued(kFrame, WM_APP_ENGINE_READY);
         }));
     }
     void Close() {
@@ -94,9 +97,10 @@ class EngineTest : public ::testing::Test {
     TempDir dir;
     RecordingStatusBar bar;
     FakeLiveView live;
-    GridSn scenarios;
     TestHost host;
-    std::unique_ptr<Engine> engine;
+    std::unique_ptr<Program> program;
+    Program::Attachment attachment;
+    Engine* engine = nullptr;
     std::vector<RomCode> codes, switches;
 };
 
@@ -137,7 +141,7 @@ TEST_F(EngineTest, NoThermometersLeavesTheProgramOpenButIdle) {
               u"Thermometers have not been found, the application can not be used");
     EXPECT_TRUE(host.boxes.empty());
     EXPECT_EQ(live.engine_ready, 0u);
-    EXPECT_EQ(engine->IsPaused(), 1) << "the worker exists, suspended";
+    EXPECT_EQ(engine->GetState(), Engine::State::kPaused) << "the worker exists, suspended";
     Close();
     EXPECT_TRUE(host.hidden);
     EXPECT_EQ(host.Begun() + host.Count(kFrame, WM_APP_ENGINE_READY), 0);
@@ -171,7 +175,7 @@ TEST_F(EngineTest, CorruptSettingsStillReadyButStopped) {
     EXPECT_EQ(host.Count(kFrame, WM_APP_ENGINE_READY), 1);
     EXPECT_EQ(live.engine_ready, 1u);
     EXPECT_EQ(live.series, 1);
-    EXPECT_EQ(engine->IsPaused(), 1);
+    EXPECT_EQ(engine->GetState(), Engine::State::kPaused);
     Close();
     EXPECT_EQ(host.Begun(), 0);
     EXPECT_TRUE(std::filesystem::exists(dir.File("setting.stg")));
@@ -225,7 +229,7 @@ TEST_F(EngineTest, PauseResumeAndCloseWhilePaused) {
     world.AddBridge("KALVO001", "FT232R USB UART");
     Sensor(20.0);
     StartUp();
-    EXPECT_EQ(engine->IsRunning(), 0);
+    EXPECT_TRUE(engine->HasWorker() && engine->GetState() != Engine::State::kRunning);
     host.RunStartCommand();
     ASSERT_TRUE(Cycles(5));
     const auto settle = [&] {  // ten periods, then every begun cycle ended
@@ -246,7 +250,7 @@ TEST_F(EngineTest, PauseResumeAndCloseWhilePaused) {
     const int closed_at = host.Begun();
     Close();
     EXPECT_EQ(host.Begun(), closed_at + 1);
-    EXPECT_EQ(engine->WorkerState(), Engine::kStateStopped);
+    EXPECT_EQ(engine->GetState(), Engine::State::kStopped);
     EXPECT_EQ(Day().size(), size_t(host.Ended()));
 }
 
@@ -287,12 +291,10 @@ TEST_F(EngineTest, CloseBeforeTheSearchAnswersStartsNothing) {
     Sensor(20.0);
     switches = {world.AddDs2413(0, 0x42)};
     StoreSettings(kFlagMask);
-    const EngineOptions options{dir.path(), 2, &clock, &day_ops, nullptr};
-    engine = std::make_unique<Engine>(sim::Api(), host, live, &scenarios, options);
-    host.engine = engine.get();
+    Make();
     engine->OnInitView(&bar);
     EXPECT_TRUE(engine->OnClose(0));
-    ASSERT_TRUE(host.Pump([&] { return host.Count(kPage, WM_APP_BRIDGE_SEARCHED) > 0; }, 5s));
+    ASSERT_TRUE(host.Pump([&] { return host.Count(kToEngine, WM_APP_BRIDGE_SEARCHED) > 0; }, 5s));
     host.Pump();
     EXPECT_FALSE(engine->HasWorker());
     EXPECT_EQ(host.start_commands + host.tray_hides, 0);
@@ -315,6 +317,51 @@ TEST_F(EngineTest, PauseAfterACloseRequestStillCloses) {
     engine->StartMeasuring(false);
     ASSERT_TRUE(host.Pump([&] { return host.closed; }, 5s));
     EXPECT_EQ(Day().size(), size_t(host.Ended()));
+}
+
+// The program outlives whatever it reports to: ending the attachment stops the worker, and from
+// then on nothing reaches the old host, while the tables stay for whoever comes next.
+TEST_F(EngineTest, EndingTheAttachmentStopsTheWorkerFirst) {
+    world.AddBridge("KALVO001", "FT232R USB UART");
+    Sensor(20.0);
+    StartUp();
+    host.RunStartCommand();
+    ASSERT_TRUE(Cycles(3));
+    attachment = {};
+    EXPECT_FALSE(engine->HasWorker());
+    host.Pump();
+    const size_t handled = host.handled.size();
+    std::this_thread::sleep_for(20ms);  // five periods
+    host.Pump();
+    EXPECT_EQ(host.handled.size(), handled);
+    EXPECT_EQ(program->Thermometers().RowCount(), 1);
+    EXPECT_NE(program->Thermometers().CellText(0, GridKalvo::kColTemperature), u"");
+}
+
+// Without a live chart (a service) the colours of the settings file are kept as loaded and saved
+// back unchanged.
+TEST_F(EngineTest, WithoutALiveViewTheStoredColoursSurvive) {
+    world.AddBridge("KALVO001", "FT232R USB UART");
+    Sensor(20.0);
+    switches = {world.AddDs2413(0, 0x42)};
+    StoreSettings(kFlagWriteDataFile);
+    Make();
+    attachment = program->Attach(host, nullptr);
+    engine->OnInitView(&bar);
+    ASSERT_TRUE(host.Pump([&] { return host.Count(kFrame, WM_APP_ENGINE_READY) > 0; }));
+    Close();
+    const std::string saved = ReadBytes(dir.File("setting.stg"));
+    FakePeer peer;
+    peer.background = peer.grid = 0;
+    GridKalvo t;
+    GridSw s;
+    t.Fill(codes);
+    s.Fill(switches);
+    ASSERT_TRUE(ApplySettingsImage(
+        std::span(reinterpret_cast<const uint8_t*>(saved.data()), saved.size()), peer, t, s));
+    EXPECT_EQ(peer.background, FakePeer().background);
+    EXPECT_EQ(peer.grid, FakePeer().grid);
+    EXPECT_EQ(peer.rect, (WindowRect{100, 100, 900, 700})) << "the host's window";
 }
 
 // Calendar seconds that advance at every reading, so each pass has a time stamp of its own:

@@ -10,25 +10,11 @@
 #include "core/archive/archive_test_util.h"
 #include "core/common/messages.h"
 #include "core/engine/engine.h"
+#include "core/engine/fake_peer.h"
+#include "core/engine/program.h"
 #include "core/scenario/grid_sn.h"
 
 namespace kalvo::testing_util {
-
-struct FakePeer : SettingsPeer {
-    uint32_t BackgroundColour() const override { return background; }
-    void SetBackgroundColour(uint32_t c) override { background = c; }
-    uint32_t GridColour() const override { return grid; }
-    void SetGridColour(uint32_t c) override { grid = c; }
-    int Period() const override { return period; }
-    uint16_t Flags() const override { return flags; }
-    void ApplyPeriodAndFlags(int p, uint16_t f) override { period = p, flags = f; }
-    WindowRect MainWindowRect() const override { return rect; }
-    void MoveMainWindow(const WindowRect& r) override { rect = r; }
-    uint32_t background = 1, grid = 2;
-    int period = 2;
-    uint16_t flags = 1;
-    WindowRect rect{1, 1, 1, 1};
-};
 
 struct FakeLiveView : LiveView {
     void SetSeriesCount(int count) override { series = count; }
@@ -62,16 +48,16 @@ class TestHost : public EngineHost {
     void ShowMessageBox(std::u16string_view caption, std::u16string_view text) override {
         boxes.push_back(std::u16string(caption) + u": " + std::u16string(text));
     }
-    void RunStartCommand() override {
-        ++start_commands;
-        scenarios->RestartAll();
-        engine->StartMeasuring(true);
-    }
-    void HideToTray() override { ++tray_hides; }
     void HideMainWindow() override { hidden = true; }
     WindowRect MainWindowRect() const override { return {100, 100, 900, 700}; }
     void MoveMainWindow(const WindowRect&) override {}
     void ShowPeriodAndFlags(int period, uint16_t) override { shown_period = period; }
+
+    // The frame's start command.
+    void RunStartCommand() {
+        ++start_commands;
+        program->StartMeasuring();
+    }
 
     // Handles posted messages until `done` holds (false after `limit`), or, without `done`, until
     // the queue is empty.
@@ -99,11 +85,18 @@ class TestHost : public EngineHost {
                  (wparam < 0 || intptr_t(m.wparam) == wparam);
         return n;
     }
-    int Begun() const { return Count(PostTarget::kPage, WM_APP_CYCLE, 0); }
-    int Ended() const { return Count(PostTarget::kPage, WM_APP_CYCLE, 1); }
+    // True while the message waits in the queue.
+    bool Queued(PostTarget target, uint32_t message) {
+        std::lock_guard lock(mutex_);
+        for (const Posted& m : queue_)
+            if (m.target == target && m.message == message) return true;
+        return false;
+    }
+    int Begun() const { return Count(PostTarget::kEngine, WM_APP_CYCLE, 0); }
+    int Ended() const { return Count(PostTarget::kEngine, WM_APP_CYCLE, 1); }
 
+    Program* program = nullptr;
     Engine* engine = nullptr;
-    GridSn* scenarios = nullptr;
     std::vector<Posted> handled;
     std::vector<std::u16string> boxes;
     std::vector<size_t> batch_sizes;  // write batch size at each WM_APP_WRITE_BATCH
@@ -116,14 +109,17 @@ class TestHost : public EngineHost {
         handled.push_back(m);
         if (m.target == PostTarget::kFrame && m.message == WM_CLOSE_REQUEST)
             closed = closed || engine->OnClose(m.wparam);
-        if (m.target != PostTarget::kPage) return;
-        if (m.message == WM_APP_BRIDGE_SEARCHED) engine->OnBridgeSearched(m.wparam);
-        if (m.message == WM_APP_CYCLE) engine->OnCycle(m.wparam);
+        // The frame applies the stored start-up options once the engine is ready.
+        if (m.target == PostTarget::kFrame && m.message == WM_APP_ENGINE_READY) {
+            if (m.wparam & kFlagHideToTray) ++tray_hides;
+            if (m.wparam & kFlagMeasureAtStart) RunStartCommand();
+        }
+        if (m.target != PostTarget::kEngine) return;
         if (m.message == WM_APP_WRITE_BATCH) {
             batch_sizes.push_back(engine->WriteBatchSize());
             batch_cycles.push_back(Begun());
-            engine->OnWriteBatch();
         }
+        engine->OnMessage(m.message, m.wparam);
     }
 
     std::mutex mutex_;

@@ -71,6 +71,7 @@ class FrameTest : public ::testing::Test {
     FrameTest() { sim::SetActiveWorld(&world); }
     ~FrameTest() override {
         frame.reset();
+        program.reset();
         sim::SetActiveWorld(nullptr);
     }
     // A bridge with two thermometers and a switch.
@@ -85,11 +86,16 @@ class FrameTest : public ::testing::Test {
         world.AddDs2413(bridge, 0x2001);
     }
     // ms_per_second: real milliseconds of one engine second (the period is 2 engine seconds).
+    // A program of its own for each window, made first and ended last, as the desktop does.
     void Open(int ms_per_second = 2) {
-        CMainFrame::Options options{&tray, &sim::Api(), {}, false};
-        options.engine.ms_per_second = ms_per_second;
-        options.engine.bus_clock = &clock;
-        frame = std::make_unique<CMainFrame>(options);
+        frame.reset();
+        program.reset();
+        EngineOptions engine;
+        engine.ms_per_second = ms_per_second;
+        engine.bus_clock = &clock;
+        engine.archive_root = PrepareProgramArchive();
+        program = std::make_unique<Program>(sim::Api(), engine);
+        frame = std::make_unique<CMainFrame>(*program, CMainFrame::Options{&tray, false});
         frame->resize(800, 600);
         frame->show();
     }
@@ -103,7 +109,7 @@ class FrameTest : public ::testing::Test {
         frame->Tabs()->setCurrentWidget(page);
         Pump();
     }
-    Engine& TheEngine() { return *frame->GetEngine(); }
+    Engine& TheEngine() { return frame->GetEngine(); }
     // Passes the live view has shown (two thermometers each).
     int LivePasses() { return frame->LiveView()->Chart().GetCount() / 2; }
     fs::path SettingsFile() { return folder.path / "appdata" / "setting.stg"; }
@@ -118,6 +124,7 @@ class FrameTest : public ::testing::Test {
     ManualClock clock{1'000'000};
     sim::World world{clock};
     FakeTray tray;
+    std::unique_ptr<Program> program;
     std::unique_ptr<CMainFrame> frame;
 };
 
@@ -175,7 +182,7 @@ TEST_F(FrameTest, WindowPartsAndTheStartUpChain) {
     EXPECT_EQ(frame->ScenarioPage()->GetStatusBar(),
               static_cast<StatusBar*>(frame->StatusBarWidget()));
     EXPECT_EQ(TheEngine().Thermometers().RowCount(), 2);
-    EXPECT_EQ(TheEngine().IsPaused(), 1);
+    EXPECT_EQ(TheEngine().GetState(), Engine::State::kPaused);
     // No settings file yet: its status text is the last word of the start-up.
     EXPECT_EQ(frame->StatusBarWidget()->PaneText(0), u"The settings file is corrupted");
 }
@@ -320,7 +327,7 @@ TEST_F(FrameTest, StartAndStopDriveTheWorker) {
     frame->Action(kCmdStart)->trigger();
     EXPECT_TRUE(Visible(kCmdStop));
     EXPECT_FALSE(Visible(kCmdStart));
-    EXPECT_EQ(TheEngine().IsRunning(), 1);
+    EXPECT_EQ(TheEngine().GetState(), Engine::State::kRunning);
     ASSERT_TRUE(PumpUntil([&] { return LivePasses() >= 2; }));
     EXPECT_EQ(frame->LiveView()->Chart().GetSamples().back().valid, 1u);
     // The temperatures reach the table, and so the notification menu.
@@ -334,7 +341,7 @@ TEST_F(FrameTest, StartAndStopDriveTheWorker) {
     frame->Action(kCmdStop)->trigger();
     EXPECT_FALSE(Visible(kCmdStop));
     EXPECT_TRUE(Visible(kCmdStart));
-    EXPECT_EQ(TheEngine().IsPaused(), 1);
+    EXPECT_EQ(TheEngine().GetState(), Engine::State::kPaused);
     // The engine's ready message shows the button that fits the worker's state.
     frame->Action(kCmdStart)->trigger();
     frame->PostToFrame(WM_APP_ENGINE_READY, 0, 0);
@@ -430,7 +437,7 @@ TEST_F(FrameTest, StoredOptionsHideTheWindowAndStartMeasuring) {
     OpenReady();
     EXPECT_TRUE(Visible(kCmdStop));
     EXPECT_FALSE(Visible(kCmdStart));
-    EXPECT_EQ(TheEngine().IsRunning(), 1);
+    EXPECT_EQ(TheEngine().GetState(), Engine::State::kRunning);
     EXPECT_TRUE(frame->TrayShown());
     EXPECT_FALSE(frame->isVisible());
 
@@ -440,8 +447,20 @@ TEST_F(FrameTest, StoredOptionsHideTheWindowAndStartMeasuring) {
     frame.reset();
     tray.accept = false;
     OpenReady();
-    EXPECT_EQ(TheEngine().IsRunning(), 1);
+    EXPECT_EQ(TheEngine().GetState(), Engine::State::kRunning);
     EXPECT_TRUE(frame->isVisible());
+}
+
+// The stored options are applied when the engine's ready message is handled; a close asked for
+// before that must not be followed by a hide into the notification area.
+TEST_F(FrameTest, ACloseBeforeTheReadyMessageKeepsTheStoredOptionsBack) {
+    Devices();
+    OpenReady();
+    frame->PostToFrame(WM_CLOSE_REQUEST, 0, 0);
+    frame->PostToFrame(WM_APP_ENGINE_READY, kFlagHideToTray | kFlagMeasureAtStart, 0);
+    ASSERT_TRUE(PumpUntil([&] { return frame->Closed(); }));
+    EXPECT_EQ(tray.adds, 0);
+    EXPECT_FALSE(frame->TrayShown());
 }
 
 TEST_F(FrameTest, StoredRectangleKeepsTheWindowWithinReach) {
@@ -491,7 +510,7 @@ TEST_F(FrameTest, CloseWhileMeasuringHidesAndEndsAfterTheCycle) {
     EXPECT_FALSE(frame->isVisible());
     EXPECT_FALSE(frame->Closed());
     ASSERT_TRUE(PumpUntil([&] { return frame->Closed(); }));
-    EXPECT_EQ(TheEngine().WorkerState(), Engine::kStateStopped);
+    EXPECT_EQ(TheEngine().GetState(), Engine::State::kStopped);
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);  // the hourglass is gone again
 
     // Settings saved, and every pass measured is in today's file, whole.

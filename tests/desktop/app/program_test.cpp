@@ -18,6 +18,7 @@
 #include "core/archive/day_archive.h"
 #include "core/common/colour.h"
 #include "core/common/sample_record.h"
+#include "core/engine/fake_peer.h"
 #include "core/engine/file_setting.h"
 #include "core/engine/grid_kalvo.h"
 #include "core/engine/grid_sw.h"
@@ -28,32 +29,12 @@ namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
+using testing_util::FakePeer;
 
 std::string Slurp(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
-
-// The fields of setting.stg that are neither table cells nor tested here.
-class Peer : public SettingsPeer {
-  public:
-    uint32_t BackgroundColour() const override { return background; }
-    void SetBackgroundColour(uint32_t c) override { background = c; }
-    uint32_t GridColour() const override { return grid; }
-    void SetGridColour(uint32_t c) override { grid = c; }
-    int Period() const override { return period; }
-    uint16_t Flags() const override { return flags; }
-    void ApplyPeriodAndFlags(int p, uint16_t f) override {
-        period = p;
-        flags = f;
-    }
-    WindowRect MainWindowRect() const override { return {10, 20, 810, 620}; }
-    void MoveMainWindow(const WindowRect&) override {}
-
-    uint32_t background = Rgb(255, 255, 255), grid = Rgb(192, 192, 192);
-    int period = 2;
-    uint16_t flags = 0;
-};
 
 class ProgramTest : public ::testing::Test {
   protected:
@@ -172,7 +153,11 @@ TEST_F(ProgramTest, MeasuresRecordsAndSavesEverythingAtSigterm) {
         rows.SetCellText(i, GridKalvo::kColName, names[i]);
         rows.SetCellColour(i, GridKalvo::kColColour, colours[i]);
     }
-    Peer peer;
+    // The fields that are neither table cells nor tested here: the defaults of a first run.
+    FakePeer peer;
+    peer.background = Rgb(255, 255, 255);
+    peer.grid = Rgb(192, 192, 192);
+    peer.rect = {10, 20, 810, 620};
     peer.flags = kFlagWriteDataFile | kFlagMeasureAtStart;
     fs::create_directories(Root());
     {
@@ -220,7 +205,7 @@ TEST_F(ProgramTest, MeasuresRecordsAndSavesEverythingAtSigterm) {
     GridSw loaded_switches;
     loaded.Fill(thermometers);
     loaded_switches.Fill(switches);
-    Peer after;
+    FakePeer after;
     SettingsError why = SettingsError::kNone;
     ASSERT_TRUE(
         ApplySettingsImage(std::span(reinterpret_cast<const uint8_t*>(saved.data()), saved.size()),

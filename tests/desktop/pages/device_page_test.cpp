@@ -1,6 +1,6 @@
 // The device page over the simulated bus: layout and initial values, start-up through the
-// page's messages, the options and the period driving the engine, table edits through the
-// editors reaching the engine's samples, the cycle marks, and the channel drawings.
+// engine's host on the desktop, the options and the period driving the engine, table edits
+// through the editors reaching the engine's samples, the cycle marks, and the channel drawings.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -18,9 +18,10 @@
 #include "core/common/messages.h"
 #include "core/common/status_bar.h"
 #include "core/common/text.h"
-#include "core/scenario/grid_sn.h"
+#include "core/engine/program.h"
 #include "desktop/chart/kalvo_view.h"
 #include "desktop/chart/live_view_host.h"
+#include "desktop/pages/desktop_host.h"
 #include "desktop/pages/view_dev.h"
 #include "desktop/widgets/app_event.h"
 #include "desktop/widgets/channel_diagram.h"
@@ -62,7 +63,7 @@ class DevicePageTest : public testing::Test {
         Pump();
     }
     void TearDown() override {
-        page.reset();
+        Unmake();
         live.reset();
         sim::SetActiveWorld(nullptr);
         SetMessageBoxHandler(nullptr);
@@ -82,24 +83,33 @@ class DevicePageTest : public testing::Test {
         sensors.push_back(world.AddDs18b20(bridge, 0x1002, cold, 9));
         world.AddDs2413(bridge, 0x2001);
     }
+    // The program, the page that shows it and the engine's host, as the frame makes them.
     void Make() {
         EngineOptions options;
         options.archive_root = dir;
         options.ms_per_second = 2;  // one engine second lasts 2 ms
         options.bus_clock = &clock;
-        page = std::make_unique<CViewDev>(sim::Api(), &frame, live.get(), &scenarios, options);
+        program = std::make_unique<Program>(sim::Api(), options);
+        page = std::make_unique<CViewDev>(*program);
+        host = std::make_unique<DesktopHost>(*program, frame, live.get(), page.get());
         page->resize(900, 640);
         page->show();
         Pump();
     }
+    void Unmake() {
+        host.reset();
+        page.reset();
+        program.reset();
+    }
     bool Posted(uint32_t message, int64_t lparam = -1) const {
-        for (const auto& p : frame.posts)
+        for (const auto& p : frame.Posts())
             if (p[0] == message && (lparam < 0 || p[2] == lparam)) return true;
         return false;
     }
-    // The frame's step 4 of the start-up chain, then the engine's own messages.
+    // The frame's step of the start-up chain that starts the engine, then its own messages.
     void StartUp() {
-        PostAppEvent(page.get(), WM_APP_INIT_VIEW, 0, reinterpret_cast<intptr_t>(&status));
+        PostAppEvent(host.get(), std::make_unique<AppEvent>(WM_APP_INIT_VIEW, 0, 0,
+                                                            static_cast<StatusBar*>(&status)));
         ASSERT_TRUE(QTest::qWaitFor([&] {
             return Posted(WM_APP_ENGINE_READY) || Posted(WM_CLOSE_REQUEST) ||
                    (Posted(WM_APP_INIT_NEXT) && !status.LastText(kPaneMain).empty() &&
@@ -107,7 +117,7 @@ class DevicePageTest : public testing::Test {
         }));
         Pump();
     }
-    Engine& TheEngine() { return page->GetEngine(); }
+    Engine& TheEngine() { return program->GetEngine(); }
     PropertyGrid& Thermometers() { return *page->ThermometerView(); }
     PropertyGrid& Switches() { return *page->SwitchView(); }
     bool RunCycles(int count) {
@@ -140,10 +150,11 @@ class DevicePageTest : public testing::Test {
     FakeFrame frame;
     QuietLiveHost live_host;
     std::unique_ptr<CKalvoView> live;
-    GridSn scenarios;
     RecordingStatusBar status;
     std::vector<std::u16string> boxes;
+    std::unique_ptr<Program> program;
     std::unique_ptr<CViewDev> page;
+    std::unique_ptr<DesktopHost> host;
 };
 
 TEST_F(DevicePageTest, LayoutAndInitialValues) {
@@ -194,17 +205,17 @@ TEST_F(DevicePageTest, StartUpGoesThroughThePageMessages) {
               metrics.horizontalAdvance(QStringLiteral("Нагреватель")) + 6);
 
     // Without a bridge: the box through the handler, then the close request.
-    page.reset();
+    Unmake();
     sim::World empty{clock};
     sim::SetActiveWorld(&empty);
-    frame.posts.clear();
+    frame.ClearPosts();
     Make();
     StartUp();
     EXPECT_EQ(boxes,
               (std::vector<std::u16string>{
                   u"Error FT232R: Не найдены устройства FT232R, приложение будет закрыто."}));
     EXPECT_TRUE(Posted(WM_CLOSE_REQUEST));
-    page.reset();
+    Unmake();
     sim::SetActiveWorld(&world);
 }
 
@@ -342,7 +353,7 @@ TEST_F(DevicePageTest, CycleMarksAndTheCloseGoThroughThePage) {
     EXPECT_FALSE(TheEngine().OnClose(0));
     EXPECT_EQ(frame.window_hides, 1);
     ASSERT_TRUE(QTest::qWaitFor([&] {
-        for (const auto& p : frame.posts)
+        for (const auto& p : frame.Posts())
             if (p[0] == WM_CLOSE_REQUEST && p[1] == 1) return true;
         return false;
     }));

@@ -46,10 +46,11 @@ class ScenarioPageTest : public testing::Test {
         ASSERT_NE(mkdtemp(pattern), nullptr);
         dir = pattern;
         SetProgramFolderForTesting(dir);
-        page = std::make_unique<CDlgSn>(&frame);
+        page = std::make_unique<CDlgSn>(grid, &frame);
         page->resize(900, 520);
         page->show();
-        PostAppEvent(page.get(), WM_APP_INIT_VIEW, 0, reinterpret_cast<intptr_t>(&status));
+        PostAppEvent(page.get(), std::make_unique<AppEvent>(WM_APP_INIT_VIEW, 0, 0,
+                                                            static_cast<StatusBar*>(&status)));
         Pump();
         SetFileChooser([this](QWidget* owner, const FileDialogOptions& options) {
             owners.push_back(owner);
@@ -83,6 +84,7 @@ class ScenarioPageTest : public testing::Test {
     std::string dir;
     FakeFrame frame;
     RecordingStatusBar status;
+    GridSn grid;  // the program's, outliving the page
     std::unique_ptr<CDlgSn> page;
     std::vector<FileDialogOptions> asked;
     std::vector<QWidget*> owners;
@@ -90,7 +92,7 @@ class ScenarioPageTest : public testing::Test {
 };
 
 TEST_F(ScenarioPageTest, StartsWithTheDefaultsAndContinuesTheStartUpChain) {
-    EXPECT_EQ(frame.posts, (std::vector<FakeFrame::Post>{{WM_APP_INIT_NEXT, 0, 3}}));
+    EXPECT_EQ(frame.Posts(), (std::vector<FakeFrame::Post>{{WM_APP_INIT_NEXT, 0, 3}}));
     EXPECT_EQ(CDlgSn::Instance(), page.get());
     EXPECT_EQ(page->GetStatusBar(), &status);
 

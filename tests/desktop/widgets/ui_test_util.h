@@ -8,6 +8,7 @@
 #include <QTest>
 
 #include <array>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -85,12 +86,13 @@ inline QRgb ToQRgb(uint32_t colorref) {
     return qRgb(colorref & 0xFF, (colorref >> 8) & 0xFF, (colorref >> 16) & 0xFF);
 }
 
-// The main frame as the pages see it.
+// The main frame as the pages see it. The engine's threads post too: the record is guarded.
 class FakeFrame : public FrameLink {
   public:
     using Post = std::array<int64_t, 3>;  // message, wParam, lParam
     void PostToFrame(uint32_t message, uintptr_t wparam, intptr_t lparam) override {
-        posts.push_back({int64_t(message), int64_t(wparam), int64_t(lparam)});
+        std::lock_guard lock(mutex_);
+        posts_.push_back({int64_t(message), int64_t(wparam), int64_t(lparam)});
     }
     void StartCommand() override { ++starts; }
     void HideToTray() override { ++hides; }
@@ -98,11 +100,24 @@ class FakeFrame : public FrameLink {
     QRect MainWindowRect() const override { return rect; }
     void MoveMainWindow(const QRect& r) override { rect = r; }
 
-    std::vector<Post> posts;
+    // What was posted so far, in order.
+    std::vector<Post> Posts() const {
+        std::lock_guard lock(mutex_);
+        return posts_;
+    }
+    void ClearPosts() {
+        std::lock_guard lock(mutex_);
+        posts_.clear();
+    }
+
     int starts = 0;
     int hides = 0;
     int window_hides = 0;
     QRect rect{10, 20, 800, 600};
+
+  private:
+    mutable std::mutex mutex_;
+    std::vector<Post> posts_;
 };
 
 }  // namespace kalvo::testing_ui

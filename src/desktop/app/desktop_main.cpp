@@ -1,4 +1,4 @@
-#include "desktop/app/program.h"
+#include "desktop/app/desktop_main.h"
 
 #include <QApplication>
 #include <QSessionManager>
@@ -7,6 +7,8 @@
 
 #include "core/common/message_box.h"
 #include "core/common/messages.h"
+#include "core/device/d2xx_binding.h"
+#include "core/engine/program.h"
 #include "desktop/app/icons.h"
 #include "desktop/app/main_frame.h"
 #include "desktop/app/message_boxes.h"
@@ -18,7 +20,8 @@
 
 namespace kalvo {
 
-int RunProgram(int argc, char** argv, const std::function<void(CMainFrame&)>& shown) {
+int RunDesktop(int argc, char** argv, const std::function<void(CMainFrame&)>& shown,
+               const std::string& archive_root) {
     QApplication app(argc, argv);
     // Qt hands the user's locale to the C library; the core reads and writes its numbers in the
     // C locale and makes the decimal comma itself.
@@ -49,9 +52,16 @@ int RunProgram(int argc, char** argv, const std::function<void(CMainFrame&)>& sh
         }
     });
 
+    // The program outlives the window; the engine records into the archive prepared here (an
+    // empty root records nothing).
+    EngineOptions engine;
+    engine.archive_root =
+        archive_root.empty() ? PrepareProgramArchive() : PrepareProgramArchive(archive_root);
+    Program program(DriverApi(), std::move(engine));
+
     int code = 0;
     {
-        CMainFrame main_frame;
+        CMainFrame main_frame(program);
         frame = &main_frame;
         main_frame.move(0, 0);
         main_frame.resize(800, 600);
