@@ -27,4 +27,16 @@ constexpr int kPaneMain = 0;    // id of the main text pane
 constexpr int kPaneDevice = 2;  // id of the device pane
 constexpr int kPaneIndexProgress = 1;
 
+// The start-up chain of the main window. The frame posts WM_APP_INIT_VIEW to one part after the
+// other; each part, once ready, answers with WM_APP_INIT_NEXT and its step in lParam, and the
+// frame starts the next part. A step that never comes stops the chain there.
+enum InitStep : intptr_t {
+    kInitTreeDone = 1,       // archive tree (CTreeWnd) or the empty pane filled: live view next
+    kInitLiveViewDone = 2,   // live view (CKalvoView) ready: scenario page next
+    kInitScenariosDone = 3,  // scenario page has its status bar: engine next
+    // The engine's bridge search is out; the chain ends, and the engine says when it is ready
+    // (WM_APP_ENGINE_READY).
+    kInitEngineStarted = 4,
+};
+
 }  // namespace kalvo

@@ -13,7 +13,7 @@
 #include <string_view>
 #include <thread>
 
-#include "core/archive/platform_file.h"
+#include "core/common/file_ops.h"
 #include "core/common/clock.h"
 #include "core/common/status_bar.h"
 #include "core/device/one_wire_bus.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "core/archive/platform_file.h"
+#include "core/common/file_ops.h"
 #include "core/archive/shell.h"
 #include "core/engine/settings_peer.h"
 

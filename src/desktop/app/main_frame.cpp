@@ -25,7 +25,6 @@
 #include "desktop/chart/kalvo_view.h"
 #include "desktop/pages/desktop_host.h"
 #include "desktop/pages/dlg_sn.h"
-#include "desktop/pages/start_up_chain.h"
 #include "desktop/pages/view_dev.h"
 #include "desktop/widgets/app_event.h"
 #include "desktop/widgets/qt_text.h"

@@ -51,10 +51,14 @@ class CMainFrame : public QMainWindow,
     explicit CMainFrame(Program& program) : CMainFrame(program, Options{}) {}
     ~CMainFrame() override;
 
+    // The start command: the start and stop buttons, the scenario restart, then the worker
+    // resumed.
+    void StartCommand();
+    // Hides the main window into the notification area.
+    void HideToTray();
+
     // ---- FrameLink, LiveViewHost and ArchiveFrameLink ----
     void PostToFrame(uint32_t message, uintptr_t wparam, intptr_t lparam) override;
-    void StartCommand() override;
-    void HideToTray() override;
     void HideMainWindow() override;
     QRect MainWindowRect() const override;
     void MoveMainWindow(const QRect& rect) override;

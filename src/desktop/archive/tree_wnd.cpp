@@ -214,7 +214,7 @@ void CTreeWnd::ScheduleRebuild() {
 bool CTreeWnd::event(QEvent* event) {
     if (AppEvent* e = AppEvent::From(event); e && e->Message() == WM_APP_INIT_VIEW) {
         FillTree();
-        if (link_) link_->PostToFrame(WM_APP_INIT_NEXT, 0, 1);
+        if (link_) link_->PostToFrame(WM_APP_INIT_NEXT, 0, kInitTreeDone);
         return true;
     }
     return QTreeWidget::event(event);

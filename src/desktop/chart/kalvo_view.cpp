@@ -87,7 +87,7 @@ void CKalvoView::OnInitView() {
     if (!StartChart()) return;
     SetScrollExtent(9);
     horizontalScrollBar()->setSingleStep(9);
-    if (host_) host_->PostToFrame(WM_APP_INIT_NEXT, 0, 2);
+    if (host_) host_->PostToFrame(WM_APP_INIT_NEXT, 0, kInitLiveViewDone);
 }
 
 void CKalvoView::OnSamples(const SampleList& batch) {

@@ -3,7 +3,6 @@
 #include "core/common/message_box.h"
 #include "core/common/messages.h"
 #include "desktop/chart/kalvo_view.h"
-#include "desktop/pages/start_up_chain.h"
 #include "desktop/pages/view_dev.h"
 #include "desktop/widgets/app_event.h"
 #include "desktop/widgets/frame_link.h"

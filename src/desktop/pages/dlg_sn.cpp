@@ -13,7 +13,6 @@
 #include "core/common/colour.h"
 #include "core/common/messages.h"
 #include "core/scenario/scenario_file.h"
-#include "desktop/pages/start_up_chain.h"
 #include "desktop/widgets/app_event.h"
 #include "desktop/widgets/file_dialog.h"
 #include "desktop/widgets/frame_link.h"

@@ -11,11 +11,6 @@ class FrameLink {
     virtual ~FrameLink() = default;
     // Posted to the frame (WM_APP_INIT_NEXT, WM_APP_ENGINE_READY, WM_CLOSE ...); any thread.
     virtual void PostToFrame(uint32_t message, uintptr_t wparam, intptr_t lparam) = 0;
-    // The frame's start command: the start and stop buttons, the scenario restart, then the
-    // worker resumed.
-    virtual void StartCommand() = 0;
-    // Hides the main window into the notification area.
-    virtual void HideToTray() = 0;
     // Hides the main window while the measurement thread finishes before the close.
     virtual void HideMainWindow() = 0;
     // The main window's rectangle in screen coordinates, and moving it there.

@@ -94,8 +94,9 @@ class FakeFrame : public FrameLink {
         std::lock_guard lock(mutex_);
         posts_.push_back({int64_t(message), int64_t(wparam), int64_t(lparam)});
     }
-    void StartCommand() override { ++starts; }
-    void HideToTray() override { ++hides; }
+    // The frame's own commands; a page never calls them.
+    void StartCommand() { ++starts; }
+    void HideToTray() { ++hides; }
     void HideMainWindow() override { ++window_hides; }
     QRect MainWindowRect() const override { return rect; }
     void MoveMainWindow(const QRect& r) override { rect = r; }

@@ -1,5 +1,4 @@
-// kalvo-shots [folder]: renders the device page and the scenario page offscreen to PNG files,
-// filled as during a run, for the documentation. Default folder: docs/images of the sources.
+// The device page and the scenario page on their own, filled as during a run.
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -24,6 +23,7 @@
 #include "drivers/sim/sim_api.h"
 #include "drivers/sim/sim_config.h"
 #include "drivers/sim/sim_world.h"
+#include "shots.h"
 
 namespace kalvo {
 namespace {
@@ -36,8 +36,6 @@ class QuietFrame : public FrameLink {
     }
     std::atomic<bool> ready{false};
     std::atomic<bool> failed{false};
-    void StartCommand() override {}
-    void HideToTray() override {}
     void HideMainWindow() override {}
     QRect MainWindowRect() const override { return {}; }
     void MoveMainWindow(const QRect&) override {}
@@ -162,14 +160,11 @@ bool ShootDevicePage(const std::string& folder) {
 }
 
 }  // namespace
-}  // namespace kalvo
 
-int main(int argc, char** argv) {
-    setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    QApplication app(argc, argv);
-    const std::string folder = argc > 1 ? argv[1] : std::string(KALVO_SOURCE_DIR) + "/docs/images";
-    const bool scenario = kalvo::ShootScenarioPage(folder);
-    const bool device = kalvo::ShootDevicePage(folder);
-    const bool ok = scenario && device;
-    return ok ? 0 : 1;
+int ShootPages(const std::string& folder) {
+    const bool scenario = ShootScenarioPage(folder);
+    const bool device = ShootDevicePage(folder);
+    return scenario && device ? 0 : 1;
 }
+
+}  // namespace kalvo

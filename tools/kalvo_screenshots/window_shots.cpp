@@ -1,7 +1,5 @@
-// Pictures of the whole window for the documentation: the device page and the scenario page
-// soon after start-up, the live view after a minute of measuring. Run it beside the driver (the
-// demo folder holds the simulated one), offscreen if wanted:
-//   QT_QPA_PLATFORM=offscreen build/demo/kalvo-screenshots docs/images
+// The whole window over the driver beside the program (the demo folder holds the simulated one):
+// the device page and the scenario page soon after start-up, the live view after a minute.
 #include <QAction>
 #include <QCursor>
 #include <QDir>
@@ -16,10 +14,12 @@
 #include "desktop/app/commands.h"
 #include "desktop/app/desktop_main.h"
 #include "desktop/app/main_frame.h"
+#include "shots.h"
 
+namespace kalvo {
 namespace {
 
-void Save(kalvo::CMainFrame& frame, int tab, const QString& path) {
+void Save(CMainFrame& frame, int tab, const QString& path) {
     frame.Tabs()->setCurrentIndex(tab);
     frame.statusBar()->clearMessage();  // no button prompt in the picture
     frame.repaint();
@@ -28,19 +28,19 @@ void Save(kalvo::CMainFrame& frame, int tab, const QString& path) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    const QString folder = argc > 1 ? QString::fromLocal8Bit(argv[argc - 1]) : QStringLiteral(".");
+int ShootWindow(int argc, char** argv, const std::string& folder_path) {
+    const QString folder = QString::fromStdString(folder_path);
     // A first run each time: no stored settings, and no day file left beside the program.
     const QTemporaryDir data;
     const std::string archive = data.isValid() ? data.path().toStdString() + "/appdata" : "";
-    return kalvo::RunDesktop(
+    return RunDesktop(
         argc, argv,
-        [folder](kalvo::CMainFrame& frame) {
+        [folder](CMainFrame& frame) {
             QDir().mkpath(folder);
             QCursor::setPos(4000, 4000);  // away from the buttons
             QTimer::singleShot(4000, &frame, [&frame] {
-                if (QAction* start = frame.Action(kalvo::kCmdStart); start && start->isVisible())
-                    frame.OnCommand(kalvo::kCmdStart);
+                if (QAction* start = frame.Action(kCmdStart); start && start->isVisible())
+                    frame.OnCommand(kCmdStart);
             });
             QTimer::singleShot(12000, &frame, [&frame, folder] {
                 Save(frame, 0, folder + QStringLiteral("/window_device.png"));
@@ -54,3 +54,5 @@ int main(int argc, char** argv) {
         },
         archive);
 }
+
+}  // namespace kalvo

@@ -1,5 +1,4 @@
-// archive_ui_screenshot OUT.png: the archive tree over a small archive beside one stored day, as
-// the main window shows them, rendered offscreen (the picture in docs/images).
+// The archive tree over a small archive beside one stored day, as the main window shows them.
 #include <QApplication>
 #include <QLabel>
 #include <QSplitter>
@@ -11,16 +10,28 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "archive_fixture.h"
+#include "core/archive/day_archive.h"
 #include "core/common/status_bar.h"
 #include "desktop/archive/tree_wnd.h"
 #include "desktop/archive/view_file.h"
 #include "desktop/widgets/qt_text.h"
+#include "shots.h"
 
+namespace kalvo {
 namespace {
 
-using namespace kalvo;
-using namespace kalvo::fixture;
+int64_t LocalSeconds(int year, int month, int day, int hour) {
+    std::tm t{};
+    t.tm_year = year - 1900, t.tm_mon = month - 1, t.tm_mday = day, t.tm_hour = hour;
+    t.tm_isdst = -1;
+    return int64_t(std::mktime(&t));
+}
+
+struct Thermometer {
+    uint64_t rom;
+    std::u16string name;
+    uint32_t colour;  // ARGB
+};
 
 // Outdoors, a heated room, a hot-water tank and a cellar over a morning, one pass a minute.
 double Morning(size_t thermometer, int minute) {
@@ -44,24 +55,35 @@ const std::vector<Thermometer> kHouse = {
     {0x5C000004D2C1B228, u"Подвал", 0xFFE8C547},
 };
 
+// One pass a minute from 05:00 of the day, filed by the program's own writer under that date.
+int64_t g_now = 0;
+void WriteMorning(const std::string& root, int year, int month, int day, int passes) {
+    const int64_t start = LocalSeconds(year, month, day, 5);
+    SampleList records;
+    for (int p = 0; p < passes; ++p) {
+        for (size_t i = 0; i < kHouse.size(); ++i) {
+            SampleRecord& r = records.emplace_back();
+            r.rom = kHouse[i].rom, r.name = kHouse[i].name, r.colour = kHouse[i].colour;
+            r.valid = 1, r.time = start + int64_t(p) * 60, r.temperature = Morning(i, p);
+        }
+    }
+    g_now = start;
+    SetNowSecondsSource([] { return g_now; });
+    WriteDayFile(records, root, uint32_t(kHouse.size()));
+    SetNowSecondsSource(nullptr);
+}
+
 }  // namespace
 
-int main(int argc, char** argv) {
+int ShootArchive(const std::string& folder) {
+    // The tree's month names and the day's times as a user in the test time zone sees them.
     setenv("TZ", "MSK-3", 1);
-    setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    if (argc != 2) {
-        std::fputs("usage: archive_ui_screenshot OUT.png\n", stderr);
-        return 1;
-    }
-    QApplication app(argc, argv);
+    tzset();
     QTemporaryDir temp;
-    const std::string dir = temp.path().toStdString();
-    const std::string root = dir + "/appdata";
-    for (int day : {5, 6, 7}) {
-        WriteDay(root, MakeDay(kHouse, LocalSeconds(2010, 3, day, 5), 180, 60, &Morning), 4);
-    }
-    WriteDay(root, MakeDay(kHouse, LocalSeconds(2010, 2, 27, 5), 30, 60, &Morning), 4);
-    WriteDay(root, MakeDay(kHouse, LocalSeconds(2009, 12, 31, 5), 30, 60, &Morning), 4);
+    const std::string root = temp.path().toStdString() + "/appdata";
+    for (int day : {5, 6, 7}) WriteMorning(root, 2010, 3, day, 180);
+    WriteMorning(root, 2010, 2, 27, 30);
+    WriteMorning(root, 2009, 12, 31, 30);
 
     QWidget window;
     window.setWindowTitle(QStringLiteral("Kalvo USB"));
@@ -89,16 +111,17 @@ int main(int argc, char** argv) {
     QCoreApplication::processEvents();
 
     if (!OpenDayTab(tabs, *tree, tree->visualItemRect(day7).center(), &status)) {
-        std::fputs("archive_ui_screenshot: the day did not open\n", stderr);
+        std::fputs("the stored day did not open\n", stderr);
         return 1;
     }
     QCoreApplication::sendPostedEvents();
     QCoreApplication::processEvents();
     status_line->setText(ToQString(status.LastText(0)));
     QCoreApplication::processEvents();
-    if (!window.grab().save(QString::fromLocal8Bit(argv[1]))) {
-        std::fprintf(stderr, "archive_ui_screenshot: cannot write %s\n", argv[1]);
-        return 1;
-    }
-    return 0;
+    const std::string path = folder + "/archive_view.png";
+    const bool ok = window.grab().save(QString::fromStdString(path));
+    std::fprintf(ok ? stdout : stderr, "%s %s\n", ok ? "wrote" : "cannot write", path.c_str());
+    return ok ? 0 : 1;
 }
+
+}  // namespace kalvo

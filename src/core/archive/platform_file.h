@@ -1,1 +1,0 @@
-#include "core/common/file_ops.h"
