@@ -149,6 +149,40 @@ void BM_AppendBatch(benchmark::State& state) {
 }
 BENCHMARK(BM_AppendBatch)->Unit(benchmark::kMicrosecond);
 
+// One pass of `thermometers` as the program appends it after each measurement: the file opened,
+// one write at its end, read-only again; fdatasync at most once a minute. The file is started
+// anew every few thousand passes so that its size stays that of a day.
+void AppendPasses(benchmark::State& state, bool sync_each) {
+    const int thermometers = int(state.range(0));
+    const std::string root = TheDay().folder + "/passes";
+    SampleList pass = Pass(0, NowSeconds());
+    pass.resize(size_t(thermometers), pass.front());
+    DayFileAppender appender(root);
+    int64_t n = 0;
+    for (auto _ : state) {
+        const bool ok = sync_each ? WriteDayFile(pass, root, uint32_t(thermometers))
+                                  : appender.Append(pass, uint32_t(thermometers)).ok();
+        if (!ok) state.SkipWithError("append failed");
+        if (++n % 4096 == 0) {
+            state.PauseTiming();
+            std::filesystem::remove(BuildDayPaths(root).day_file);
+            state.ResumeTiming();
+        }
+    }
+    state.counters["bytes_per_pass"] = double(thermometers) * 96;
+}
+
+void BM_AppendPass(benchmark::State& state) {
+    AppendPasses(state, false);
+}
+BENCHMARK(BM_AppendPass)->Arg(8)->Arg(40)->Unit(benchmark::kMicrosecond);
+
+// The batch writer called for every pass: folders checked and fdatasync every time.
+void BM_WriteDayFilePerPass(benchmark::State& state) {
+    AppendPasses(state, true);
+}
+BENCHMARK(BM_WriteDayFilePerPass)->Arg(8)->Unit(benchmark::kMicrosecond);
+
 }  // namespace
 }  // namespace kalvo
 

@@ -119,10 +119,20 @@ bool CDataFile::WriteHeader(uint32_t thermometers) {
 }
 
 bool CDataFile::WriteRecords(const SampleList& records) {
-    if (records.empty()) return true;
-    std::vector<uint8_t> buffer(records.size() * kDayRecordSize);
+    return WriteImages(nullptr, records);
+}
+
+bool CDataFile::WriteHeaderAndRecords(uint32_t thermometers, const SampleList& records) {
+    return WriteImages(&thermometers, records);
+}
+
+bool CDataFile::WriteImages(const uint32_t* header, const SampleList& records) {
+    const size_t head = header ? kDayHeaderSize : 0;
+    if (!header && records.empty()) return true;
+    std::vector<uint8_t> buffer(head + records.size() * kDayRecordSize);
+    if (header) EncodeHeader(*header, buffer.data());
     for (size_t i = 0; i < records.size(); ++i)
-        EncodeRecord(records[i], buffer.data() + i * kDayRecordSize);
+        EncodeRecord(records[i], buffer.data() + head + i * kDayRecordSize);
     return Write(buffer.data(), buffer.size());
 }
 

@@ -45,10 +45,17 @@ class CDataFile : public CShell {
     bool WriteHeader(uint32_t thermometers);
     // All records from one buffer with one write; an empty list writes nothing and succeeds.
     bool WriteRecords(const SampleList& records);
+    // A new file's header and its first records with one write, so that no crash can leave a
+    // header without the records it came with.
+    bool WriteHeaderAndRecords(uint32_t thermometers, const SampleList& records);
     // Reads a whole day file. Returns the header's thermometer count, or 0 when the file fails
     // a check; `why` then says which. On success `records` holds exactly the file's records in
     // file order; it is left untouched when the header checks fail.
     uint32_t Read(const std::string& path, SampleList& records, ReadError* why = nullptr);
+
+  private:
+    // The header (when given) and the records from one buffer with one write.
+    bool WriteImages(const uint32_t* header, const SampleList& records);
 };
 
 }  // namespace kalvo::SHELL

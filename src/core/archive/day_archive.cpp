@@ -1,6 +1,8 @@
 #include "core/archive/day_archive.h"
 
 #include <algorithm>
+#include <ctime>
+#include <utility>
 #include <vector>
 
 #include "core/archive/data_file.h"
@@ -78,7 +80,13 @@ bool EnsureFolder(const std::string& path, FileOps& ops) {
     return true;
 }
 
-std::string PrepareArchive(const std::string& root, FileOps& ops) {
+uint64_t WholeRecordSize(uint64_t size) {
+    if (size < SHELL::kDayHeaderSize) return 0;
+    return SHELL::kDayHeaderSize +
+           (size - SHELL::kDayHeaderSize) / SHELL::kDayRecordSize * SHELL::kDayRecordSize;
+}
+
+std::string PrepareArchive(const std::string& root, FileOps& ops, RepairResult* repaired) {
     if (root.empty()) return {};
     const DayPaths paths = BuildDayPaths(root);
     if (!EnsureFolder(paths.month_folder, ops)) return {};
@@ -87,61 +95,139 @@ std::string PrepareArchive(const std::string& root, FileOps& ops) {
         SHELL::CShell file(ops);
         file.OpenForWriting(paths.day_file);
     }
+    // A kill during an append may have torn the last record: without the cut the stored-day
+    // view and the tools reject the whole day until the next append.
+    const RepairResult result = RepairDayFile(paths.day_file, ops);
+    if (repaired) *repaired = result;
     return root;
 }
 
-uint64_t WholeRecordSize(uint64_t size) {
-    if (size < SHELL::kDayHeaderSize) return 0;
-    return SHELL::kDayHeaderSize +
-           (size - SHELL::kDayHeaderSize) / SHELL::kDayRecordSize * SHELL::kDayRecordSize;
+namespace {
+
+// One append with one write call at the end of `path`: a new (or emptied) file gets its header
+// in the same call. On failure the records written so far are cut again.
+AppendResult AppendToDayFile(const std::string& path, const SampleList& records,
+                             uint32_t thermometers, bool sync, FileOps& ops) {
+    AppendResult result;
+    // Fails for a missing file, which the open creates.
+    ops.SetAttributes(path, FileOps::Attributes::kArchive);
+    SHELL::CDataFile file(ops);
+    auto finish = [&](AppendResult::Status status) {
+        // Also after a refused open: the file must not stay writable for the day.
+        ops.SetAttributes(path, FileOps::Attributes::kReadOnly);
+        file.Close();
+        result.status = status;
+        return result;
+    };
+    if (!file.OpenForWriting(path)) return finish(AppendResult::kOpenFailed);
+
+    // The end is the size: without it there is no telling where records would land.
+    uint64_t size = 0;
+    if (!file.SeekEnd(&size)) return finish(AppendResult::kFailed);
+    // A crash during an earlier append may have left a torn record (or header); records
+    // appended after it would be misaligned and the whole day unreadable.
+    const uint64_t whole = WholeRecordSize(size);
+    if (whole != size) {
+        if (!file.Truncate(whole)) return finish(AppendResult::kFailed);
+        result.cut = size - whole;
+        if (!file.SeekEnd(&size)) return finish(AppendResult::kFailed);
+    }
+    bool written = true;
+    if (size == 0) {
+        // A count of 0 would make the file unreadable for good; the records know the pass size.
+        // With neither, the file stays empty.
+        const uint32_t count = thermometers != 0 ? thermometers : FirstPassSize(records);
+        if (count != 0) written = file.WriteHeaderAndRecords(count, records);
+    } else {
+        written = file.WriteRecords(records);
+    }
+    if (!written) {
+        file.Truncate(size);
+        return finish(AppendResult::kFailed);
+    }
+    // A failed sync is not a failed write: the caller would append the records a second time.
+    if (sync) result.synced = file.Sync();
+    return finish(AppendResult::kWritten);
 }
+
+}  // namespace
 
 bool WriteDayFile(const SampleList& batch, const std::string& root, uint32_t thermometers,
                   bool recording, FileOps& ops) {
     if (!recording || root.empty()) return false;
     const DayPaths paths = BuildDayPaths(root);
     if (!EnsureFolder(paths.month_folder, ops)) return false;
-    if (ops.Exists(paths.day_file))
-        ops.SetAttributes(paths.day_file, FileOps::Attributes::kArchive);
+    // A batch holds up to 100 passes; a power cut after the write must not take them along.
+    return AppendToDayFile(paths.day_file, batch, thermometers, /*sync=*/true, ops).ok();
+}
 
-    SHELL::CDataFile file(ops);
-    if (!file.OpenForWriting(paths.day_file)) return false;
-    auto finish = [&](bool ok) {
-        ops.SetAttributes(paths.day_file, FileOps::Attributes::kReadOnly);
-        file.Close();
-        return ok;
-    };
+DayFileAppender::DayFileAppender(std::string root, FileOps& ops, Clock& clock)
+    : root_(std::move(root)), ops_(ops), clock_(clock) {}
 
-    // Without the size there is no telling where records would land.
-    uint64_t size = 0;
-    if (!file.Size(&size)) return finish(false);
-    // A crash during an earlier append may have left a torn record (or header); records
-    // appended after it would be misaligned and the whole day unreadable.
-    const uint64_t whole = WholeRecordSize(size);
-    if (whole != size) {
-        if (!file.Truncate(whole)) return finish(false);
-        size = whole;
+DayFileAppender::~DayFileAppender() {
+    Flush();
+}
+
+AppendResult DayFileAppender::Append(const SampleList& records, uint32_t thermometers) {
+    AppendResult result;
+    if (root_.empty()) {
+        result.status = AppendResult::kNoFolder;
+        return result;
     }
-    if (size == 0) {
-        // A count of 0 would make the file unreadable for good; the batch knows the pass size.
-        const uint32_t count = thermometers != 0 ? thermometers : FirstPassSize(batch);
-        if (count == 0) return finish(true);
-        if (!file.WriteHeader(count)) {
-            file.Truncate(0);
-            return finish(false);
+    const int64_t now = NowSeconds();
+    std::tm local{};
+    // Beyond the calendar the key never matches, and the paths are built every time.
+    const int key = SHELL::LocalTime(now, &local) ? local.tm_year * 400 + local.tm_yday : -1;
+    if (key < 0 || key != day_key_) {
+        DayPaths paths = BuildDayPaths(root_, now);
+        if (paths.day_file != paths_.day_file) {
+            // The day that ends goes to the disk before the next one begins.
+            Flush();
+            paths_ = std::move(paths);
+            folder_ready_ = false;
         }
+        day_key_ = key;
     }
-    // Records written anywhere but at the end would overwrite stored ones.
-    uint64_t end = 0;
-    if (!file.SeekEnd(&end)) return finish(false);
-    if (!file.WriteRecords(batch)) {
-        file.Truncate(end);
-        return finish(false);
+    if (!folder_ready_ && !EnsureFolder(paths_.month_folder, ops_)) {
+        result.status = AppendResult::kNoFolder;
+        return result;
     }
-    // A batch holds up to 100 passes; a power cut after the write must not take them along. A
-    // failed sync is not a failed write: the caller would append the batch a second time.
-    file.Sync();
-    return finish(true);
+    folder_ready_ = true;
+
+    const int64_t now_ms = clock_.NowMs();
+    const bool sync = !synced_once_ || now_ms - last_sync_ms_ >= kSyncIntervalMs;
+    result = AppendToDayFile(paths_.day_file, records, thermometers, sync, ops_);
+    if (!result.ok()) {
+        // The folder may have gone meanwhile; it is looked for again next time.
+        if (result.status == AppendResult::kOpenFailed) folder_ready_ = false;
+        return result;
+    }
+    if (sync) {
+        // A disk that failed the sync is not asked again before the interval is over.
+        synced_once_ = true;
+        last_sync_ms_ = now_ms;
+    }
+    if (result.synced)
+        unsynced_.clear();
+    else
+        unsynced_ = paths_.day_file;
+    return result;
+}
+
+bool DayFileAppender::Flush() {
+    if (unsynced_.empty()) return true;
+    // Without records the call writes nothing; it opens, syncs and leaves the file read-only.
+    const AppendResult result = AppendToDayFile(unsynced_, {}, 0, /*sync=*/true, ops_);
+    synced_once_ = true;
+    last_sync_ms_ = clock_.NowMs();
+    if (!result.synced) return false;
+    unsynced_.clear();
+    return true;
+}
+
+RepairResult RepairTodaysDayFile(const std::string& root, FileOps& ops) {
+    if (root.empty()) return {RepairResult::kOpenFailed};
+    return RepairDayFile(BuildDayPaths(root).day_file, ops);
 }
 
 RepairResult RepairDayFile(const std::string& path, FileOps& ops) {

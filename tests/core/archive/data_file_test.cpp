@@ -37,6 +37,14 @@ TEST(DayFileFormat, MatchesTheReferenceFileBothWays) {
         EXPECT_TRUE(file.WriteRecords({}));
     }
     EXPECT_EQ(ReadBytes(path), ReadBytes(Data("reference.dat")));
+    // A new file's header and first records in one write give the same bytes.
+    const std::string one_write = dir.File("day8.dat");
+    {
+        CDataFile file;
+        ASSERT_TRUE(file.OpenForWriting(one_write));
+        EXPECT_TRUE(file.WriteHeaderAndRecords(kReferenceThermometers, ReferenceRecords()));
+    }
+    EXPECT_EQ(ReadBytes(one_write), ReadBytes(Data("reference.dat")));
 
     SampleList records{Rec(1, u"stale", 0, 0)};
     ReadError why = ReadError::kMagic;

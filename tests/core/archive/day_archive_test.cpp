@@ -4,9 +4,11 @@
 #include <sys/stat.h>
 
 #include <cstring>
+#include <vector>
 
 #include "archive_test_util.h"
 #include "core/archive/day_archive.h"
+#include "core/common/clock.h"
 #include "core/common/text.h"
 
 namespace kalvo {
@@ -146,9 +148,16 @@ class FaultyOps : public SHELL::FileOps {
     bool fail_seek = false;
     int syncs = 0;
     bool fail_sync = false;
+    std::string opened;               // the latest path opened
+    std::vector<std::string> synced;  // the path of each sync
 
+    int Open(const std::string& path, Access access) override {
+        opened = path;
+        return FileOps::Open(path, access);
+    }
     bool Sync(int handle) override {
         ++syncs;
+        synced.push_back(opened);
         return !fail_sync && FileOps::Sync(handle);
     }
     bool Write(int handle, const void* data, size_t n) override {
@@ -219,6 +228,161 @@ TEST_F(DayWriter, ZeroThermometersNeverReachTheHeader) {
     uint32_t count = 0;
     EXPECT_EQ(ReadDay(day_, &count).size(), 6u);
     EXPECT_EQ(count, 3u);
+}
+
+// Per-pass appends: what a killed program leaves must read, and match what batches give.
+class PassAppender : public DayWriter {
+  protected:
+    // One pass of `thermometers` at `time`, as Batch makes it.
+    static SampleList Pass(int thermometers, int64_t time, double t = 20.0) {
+        return Batch(1, thermometers, time, t);
+    }
+
+    ManualClock clock_;
+    FaultyOps ops_;
+};
+
+TEST_F(PassAppender, PassByPassGivesTheBatchBytesInOneReadOnlyWriteEach) {
+    const SampleList batch = Batch(5, 3, g_now);
+    const std::string batch_root = dir_.File("batch");
+    ASSERT_TRUE(WriteDayFile(batch, batch_root, 3));
+
+    DayFileAppender appender(root_, ops_, clock_);
+    for (int p = 0; p < 5; ++p) {
+        SCOPED_TRACE(p);
+        const SampleList pass(batch.begin() + 3 * p, batch.begin() + 3 * (p + 1));
+        EXPECT_TRUE(appender.Append(pass, 3).ok());
+        EXPECT_EQ(ops_.writes, p + 1);  // the new file's header rides with the first pass
+        EXPECT_FALSE(HasWriteBits(day_));
+        EXPECT_EQ(ReadDay(day_).size(), 3u * (p + 1));  // readable after every pass
+    }
+    EXPECT_EQ(appender.day_file(), day_);
+    EXPECT_EQ(ReadBytes(day_), ReadBytes(batch_root + "/2010/3 март/day7.dat"));
+}
+
+TEST_F(PassAppender, SyncsAtMostOnceAMinuteAndAtFlush) {
+    {
+        DayFileAppender appender(root_, ops_, clock_);
+        // A pass every 2 s for 150 s: the first and then one a minute.
+        for (int p = 0; p < 75; ++p) {
+            const AppendResult r = appender.Append(Pass(2, g_now + 2 * p), 2);
+            ASSERT_TRUE(r.ok());
+            EXPECT_EQ(r.synced, p == 0 || p == 30 || p == 60) << p;
+            clock_.Advance(2000);
+        }
+        EXPECT_EQ(ops_.syncs, 3);
+        EXPECT_TRUE(appender.Flush());
+        EXPECT_EQ(ops_.syncs, 4);
+        EXPECT_TRUE(appender.Flush());  // nothing new
+        EXPECT_EQ(ops_.syncs, 4);
+
+        // A disk that fails the sync is not hammered each pass, and Flush says it.
+        ops_.fail_sync = true;
+        clock_.Advance(60000);
+        EXPECT_TRUE(appender.Append(Pass(2, g_now + 200), 2).ok());
+        EXPECT_TRUE(appender.Append(Pass(2, g_now + 202), 2).ok());
+        EXPECT_EQ(ops_.syncs, 5);
+        EXPECT_FALSE(appender.Flush());
+        ops_.fail_sync = false;
+        EXPECT_TRUE(appender.Append(Pass(2, g_now + 204), 2).ok());
+    }
+    // Closing puts the last pass on the disk.
+    EXPECT_EQ(ops_.syncs, 7);
+    EXPECT_EQ(ReadDay(day_).size(), 2u * 78);
+    EXPECT_FALSE(HasWriteBits(day_));
+}
+
+TEST_F(PassAppender, PassAfterMidnightStartsTheNextDayAndSyncsTheOldOne) {
+    DayFileAppender appender(root_, ops_, clock_);
+    g_now = March7(23, 59, 56);
+    ASSERT_TRUE(appender.Append(Pass(2, g_now), 2).ok());
+    clock_.Advance(2000);
+    ASSERT_TRUE(appender.Append(Pass(2, g_now + 2), 2).ok());
+    EXPECT_EQ(ops_.syncs, 1);
+    // Measured before midnight, appended after: the new day's file, as a batch would.
+    g_now = March7(23, 59, 59) + 1;
+    clock_.Advance(2000);
+    ASSERT_TRUE(appender.Append(Pass(3, g_now - 1), 3).ok());
+    const std::string day8 = root_ + "/2010/3 март/day8.dat";
+    EXPECT_EQ(appender.day_file(), day8);
+    EXPECT_EQ(ops_.synced, (std::vector<std::string>{day_, day_}));
+    EXPECT_EQ(ReadDay(day_).size(), 4u);
+    uint32_t count = 0;
+    EXPECT_EQ(ReadDay(day8, &count).size(), 3u);
+    EXPECT_EQ(count, 3u);
+    EXPECT_FALSE(HasWriteBits(day8));
+}
+
+TEST_F(PassAppender, TornTailIsCutAtStartAndTheNextPassStaysAligned) {
+    const SampleList stored = Batch(2, 2, g_now);
+    const std::string whole = DayImage(2, stored);
+    // Inside the header, inside each record, and one byte short of the end.
+    for (size_t torn : {1, 27, 28, 31, 33, 80, 127, 129, 200, 415}) {
+        SCOPED_TRACE(torn);
+        std::filesystem::create_directories(root_ + "/2010/3 март");
+        WriteBytes(day_, whole.substr(0, torn));
+        chmod(day_.c_str(), 0444);
+        const uint64_t kept = WholeRecordSize(torn);
+        RepairResult repaired;
+        if (torn % 2 == 0) {
+            ASSERT_EQ(PrepareArchive(root_, SHELL::DefaultFileOps(), &repaired), root_);
+        } else {
+            repaired = RepairTodaysDayFile(root_);
+        }
+        EXPECT_EQ(repaired.status, RepairResult::kCut);
+        EXPECT_EQ(repaired.after, kept);
+        EXPECT_EQ(FileSize(day_), kept);
+        EXPECT_FALSE(HasWriteBits(day_));
+        const size_t records = kept < 32 ? 0 : (kept - 32) / 96;
+        EXPECT_EQ(ReadDay(day_).size(), records);  // at once, before any append
+
+        DayFileAppender appender(root_, ops_, clock_);
+        ASSERT_TRUE(appender.Append(Pass(2, g_now + 10, 30.0), 2).ok());
+        const SampleList all = ReadDay(day_);
+        ASSERT_EQ(all.size(), records + 2);
+        EXPECT_EQ(all.back().temperature, 30.0);
+        EXPECT_EQ(all.back().time, g_now + 10);
+    }
+
+    // Torn while running, behind the appender's back: cut before the write, and said.
+    DayFileAppender appender(root_, ops_, clock_);
+    WriteBytes(day_, whole + "xyz");
+    const AppendResult r = appender.Append(Pass(2, g_now + 20), 2);
+    EXPECT_TRUE(r.ok());
+    EXPECT_EQ(r.cut, 3u);
+    EXPECT_EQ(ReadDay(day_).size(), 6u);
+}
+
+TEST_F(PassAppender, FailedAppendLeavesTheFileForTheCallersRetry) {
+    DayFileAppender appender(root_, ops_, clock_);
+    ASSERT_TRUE(appender.Append(Pass(3, g_now), 3).ok());
+    const std::string stored = ReadBytes(day_);
+
+    // The disk fills up in the middle of the second record.
+    ops_.fail_write = 2;
+    ops_.partial = 150;
+    const SampleList failed = Pass(3, g_now + 2, 21.0);
+    EXPECT_EQ(appender.Append(failed, 3).status, AppendResult::kFailed);
+    EXPECT_EQ(ReadBytes(day_), stored);
+    EXPECT_FALSE(HasWriteBits(day_));
+
+    // Held by a reader for a moment: refused, and still read-only afterwards.
+    const int fd = open(day_.c_str(), O_RDONLY);
+    ASSERT_EQ(flock(fd, LOCK_EX), 0);
+    EXPECT_EQ(appender.Append(failed, 3).status, AppendResult::kOpenFailed);
+    close(fd);
+    EXPECT_EQ(ReadBytes(day_), stored);
+    EXPECT_FALSE(HasWriteBits(day_));
+
+    // The kept pass goes with the next one, once each.
+    SampleList retry = failed;
+    const SampleList next = Pass(3, g_now + 4, 22.0);
+    retry.insert(retry.end(), next.begin(), next.end());
+    ASSERT_TRUE(appender.Append(retry, 3).ok());
+    const SampleList all = ReadDay(day_);
+    ASSERT_EQ(all.size(), 9u);
+    EXPECT_EQ(all[3].temperature, 21.0);
+    EXPECT_EQ(all[6].temperature, 22.0);
 }
 
 }  // namespace
