@@ -13,8 +13,8 @@
 #include <string_view>
 #include <thread>
 
-#include "core/common/file_ops.h"
 #include "core/common/clock.h"
+#include "core/common/file_ops.h"
 #include "core/common/status_bar.h"
 #include "core/device/one_wire_bus.h"
 #include "core/engine/engine_host.h"

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "core/common/file_ops.h"
 #include "core/archive/shell.h"
+#include "core/common/file_ops.h"
 #include "core/engine/settings_peer.h"
 
 namespace kalvo {
