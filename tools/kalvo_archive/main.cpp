@@ -1,6 +1,7 @@
 // kalvo-archive: the day files from the command line. Results go to stdout; errors to stderr
 // with exit code 1.
 #include <cinttypes>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -24,6 +25,7 @@ const char kUsage[] =
     "  info DAYFILE              header, record count, time span, one line per sensor\n"
     "  csv DAYFILE OUT.csv       the program's CSV export (code page 1251, CR LF)\n"
     "  thin DAYFILE ROM          the thinned curve of one sensor: seconds and temperature\n"
+    "                            (\"-\" where failed readings break it)\n"
     "  repair DAYFILE            cut a torn last record back to whole records\n"
     "  plot ...                  draw a day as an image\n";
 
@@ -86,7 +88,7 @@ int Info(const char* path) {
         Sensor& s = it->second;
         s.name = r.name;  // the latest name
         ++s.records;
-        if (r.valid != 1) {
+        if (r.valid != 1 || !std::isfinite(r.temperature)) {
             ++s.invalid;
             continue;
         }
@@ -152,7 +154,12 @@ int Thin(const char* path, const char* rom_text) {
     status.EchoToStderr(true);
     if (CompressSeries(records, selected, &status) != CompressOutcome::kCompressed)
         return Fail(std::string("no records of ") + Utf16ToUtf8(ToHex(rom)));
-    for (const SampleRecord& r : records) std::printf("%" PRId64 " %.4f\n", r.time, r.temperature);
+    for (const SampleRecord& r : records) {
+        if (SHELL::HoldsReading(r))
+            std::printf("%" PRId64 " %.4f\n", r.time, r.temperature);
+        else
+            std::printf("%" PRId64 " -\n", r.time);  // failed readings: the curve breaks here
+    }
     return 0;
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "core/archive/data_file.h"
 #include "core/common/messages.h"
 
 namespace kalvo {
@@ -36,17 +37,36 @@ CompressOutcome CompressSeries(SampleList& records, const SampleRecord& selected
     }
     const SampleRecord day_last = *(last - 1);
 
-    // Compared with the last record kept, not the dropped neighbour, so a slow drift still
-    // shows once it has added up.
-    auto kept = first;
-    for (auto it = first + 1; it != last; ++it) {
-        if (std::fabs(it->temperature - kept->temperature) >= kThinningThreshold) {
-            ++kept;
-            if (kept != it) *kept = std::move(*it);
+    // A run of failed readings stays one gap, as the chart breaks a curve at a failed reading:
+    // its first record, marked invalid, and no value of it thinned against. The first reading
+    // after a gap is always kept, so the curve resumes where the readings came back.
+    auto out = first;
+    auto reference = last;  // the last reading kept; none yet
+    bool in_gap = false;
+    for (auto it = first; it != last; ++it) {
+        if (!SHELL::HoldsReading(*it)) {
+            if (in_gap) continue;
+            in_gap = true;
+            if (out != it) *out = std::move(*it);
+            out->valid = 0;
+            ++out;
+            continue;
+        }
+        // Compared with the last reading kept, not the dropped neighbour, so a slow drift
+        // still shows once it has added up.
+        if (reference == last || in_gap ||
+            std::fabs(it->temperature - reference->temperature) >= kThinningThreshold) {
+            if (out != it) *out = std::move(*it);
+            reference = out;
+            ++out;
+            in_gap = false;
         }
     }
-    records.assign(std::make_move_iterator(first), std::make_move_iterator(kept + 1));
-    if (records.back().time != day_last.time) records.push_back(day_last);
+    records.assign(std::make_move_iterator(first), std::make_move_iterator(out));
+    // The curve ends at the day's last reading of the thermometer; a day that ends in failed
+    // readings ends in its gap.
+    if (SHELL::HoldsReading(day_last) && records.back().time != day_last.time)
+        records.push_back(day_last);
     return CompressOutcome::kCompressed;
 }
 

@@ -14,9 +14,11 @@ enum class CompressOutcome {
 };
 
 // Reduces `records` (a stored day in file order) to the thinned curve of the thermometer of
-// `selected`: its first record, every record that moved 0.5 degrees or more away from the last
-// one kept, and its last record of the day. Status texts go to the main pane of `status` (may be
-// null). On kCompressed the caller shows one series.
+// `selected`: its first reading, every reading that moved 0.5 degrees or more away from the last
+// one kept, and its last reading of the day. Failed readings (valid 0, or a temperature that is
+// not a finite number) are never curve points: each run of them is kept as one gap record with
+// valid 0, and the first reading after it is kept. Status texts go to the main pane of `status`
+// (may be null). On kCompressed the caller shows one series.
 CompressOutcome CompressSeries(SampleList& records, const SampleRecord& selected,
                                StatusBar* status = nullptr);
 

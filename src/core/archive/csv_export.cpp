@@ -1,8 +1,12 @@
 #include "core/archive/csv_export.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <cmath>
+#include <filesystem>
 
 #include "core/archive/data_file.h"
 #include "core/common/file_ops.h"
@@ -146,7 +150,7 @@ void AppendCsvLine(std::u16string& line, std::span<const SampleRecord> pass) {
             }
         }
         line += u';';
-        if (r.valid == 1) {
+        if (r.valid == 1 && std::isfinite(r.temperature)) {
             AppendTemperature(line, r.temperature);
             line += u';';
         } else {
@@ -180,14 +184,85 @@ bool CTextFileW::Close() {
     return std::fclose(f) == 0 && flushed;
 }
 
-CsvResult ExportCsv(const std::string& day_file, const std::string& target) {
+namespace {
+
+// A fresh file beside `target`, created exclusively so nothing else is overwritten; empty when
+// none could be made.
+std::string CreateTempBeside(const std::filesystem::path& target) {
+    const std::filesystem::path folder = target.parent_path();
+    const std::string stem = "." + target.filename().string() + ".";
+    static std::atomic<uint32_t> counter{0};
+    const uint64_t seed = uint64_t(std::chrono::steady_clock::now().time_since_epoch().count());
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const uint64_t tag = seed * 2654435761u + counter.fetch_add(1);
+        char suffix[24];
+        std::snprintf(suffix, sizeof suffix, "%08x.tmp", uint32_t(tag ^ (tag >> 32)));
+        const std::string path = (folder / (stem + suffix)).string();
+        if (std::FILE* f = std::fopen(path.c_str(), "wbx")) {
+            std::fclose(f);
+            return path;
+        }
+        if (errno != EEXIST) break;
+    }
+    return {};
+}
+
+// Puts the file's data on the disk before it replaces the target.
+bool SyncFile(const std::string& path) {
+    SHELL::FileOps& ops = SHELL::DefaultFileOps();
+    const int handle = ops.Open(path, SHELL::FileOps::Access::kWrite);
+    if (handle < 0) return false;
+    const bool synced = ops.Sync(handle);
+    return ops.Close(handle) && synced;
+}
+
+// Removes the temporary file unless it was renamed into place.
+class TempFileGuard {
+  public:
+    explicit TempFileGuard(std::string path) : path_(std::move(path)) {}
+    ~TempFileGuard() {
+        if (!path_.empty()) std::remove(path_.c_str());
+    }
+    TempFileGuard(const TempFileGuard&) = delete;
+    TempFileGuard& operator=(const TempFileGuard&) = delete;
+    void Release() { path_.clear(); }
+
+  private:
+    std::string path_;
+};
+
+}  // namespace
+
+CsvResult ExportCsv(const std::string& day_file, const std::string& target, size_t* lines) {
+    if (lines) *lines = 0;
     if (target.empty()) return CsvResult::kNoPath;
-    {
-        std::FILE* f = std::fopen(target.c_str(), "wb");
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    // The text replaces the target only once it is whole, so a failed export leaves an existing
+    // file as it was. Through a link the file it names is replaced, not the link.
+    fs::path final_path = target;
+    if (fs::is_symlink(final_path, ec)) {
+        final_path = fs::weakly_canonical(final_path, ec);
+        if (ec) return CsvResult::kCannotOpen;
+    }
+    // The day being read is never replaced by its own export.
+    if (fs::equivalent(final_path, day_file, ec) && !ec) return CsvResult::kCannotOpen;
+    const bool exists = fs::exists(final_path, ec);
+    if (exists) {
+        // A file that may not be written (read-only, a folder) is refused as before.
+        std::FILE* f = std::fopen(final_path.string().c_str(), "ab");
         if (!f) return CsvResult::kCannotOpen;
         std::fclose(f);
     }
-    CTextFileW out(target);
+    // A device or a pipe is written to as it is; only a regular file is replaced.
+    const bool in_place = exists && !fs::is_regular_file(final_path, ec);
+    const std::string written = in_place ? final_path.string() : CreateTempBeside(final_path);
+    if (written.empty()) return CsvResult::kCannotOpen;
+    TempFileGuard guard(in_place ? std::string() : written);
+    if (exists && !in_place) {
+        const fs::perms perms = fs::status(final_path, ec).permissions();
+        if (!ec) fs::permissions(written, perms, ec);  // the replacement keeps the file's mode
+    }
 
     SampleList records;
     records.reserve(kReserveRecords);
@@ -196,8 +271,10 @@ CsvResult ExportCsv(const std::string& day_file, const std::string& target) {
         if (file.Read(day_file, records) == 0) return CsvResult::kReadFailed;
     }
 
+    CTextFileW out(written);
     std::u16string line;
     bool header_done = false;
+    size_t passes = 0;
     for (auto it = records.cbegin(); it != records.cend();) {
         auto end = PassEnd(it, records.cend());
         // The search assumes time order; after a clock step back it could span records of
@@ -211,9 +288,18 @@ CsvResult ExportCsv(const std::string& day_file, const std::string& target) {
         line.clear();
         AppendCsvLine(line, pass);
         if (!out.AppendText(line)) return CsvResult::kWriteFailed;
+        ++passes;
         it = end;
     }
-    return out.Close() ? CsvResult::kOk : CsvResult::kWriteFailed;
+    if (!out.Close()) return CsvResult::kWriteFailed;
+    if (!in_place) {
+        if (!SyncFile(written)) return CsvResult::kWriteFailed;
+        fs::rename(written, final_path, ec);
+        if (ec) return CsvResult::kWriteFailed;
+        guard.Release();
+    }
+    if (lines) *lines = passes;
+    return CsvResult::kOk;
 }
 
 }  // namespace kalvo

@@ -12,7 +12,7 @@ namespace kalvo {
 // Outcome of an export; every failure has the text of the message box the window shows.
 enum class CsvResult {
     kOk,
-    kNoPath,       // "Не существует пути к файлу"
+    kNoPath,       // "Не существует пути к файлу" (no target given)
     kCannotOpen,   // "Не могу открыть файл"
     kReadFailed,   // "Ошибка чтения файла"
     kWriteFailed,  // "Ошибка при записи файла. Возможно файл занят другим приложением."
@@ -53,9 +53,13 @@ class CTextFileW {
     std::string bytes_;
 };
 
-// Writes the stored day `day_file` as semicolon-separated text to `target` (replacing it): a
-// header for the first pass's thermometers, then one line per pass (records with one time
-// stamp). The target path comes from the save dialog; an empty one means it was cancelled.
-CsvResult ExportCsv(const std::string& day_file, const std::string& target);
+// Writes the stored day `day_file` as semicolon-separated text to `target`: a header for the
+// first pass's thermometers, then one line per pass (records with one time stamp). The text is
+// written to a new file in the target's folder and renamed over the target only when complete,
+// so on any failure an existing target keeps its content. A target that cannot be written, or
+// that is the day file itself, is refused. `lines`, when given, receives the number of pass
+// lines written (the header not counted).
+CsvResult ExportCsv(const std::string& day_file, const std::string& target,
+                    size_t* lines = nullptr);
 
 }  // namespace kalvo

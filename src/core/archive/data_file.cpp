@@ -65,6 +65,8 @@ const char* ReadErrorText(ReadError error) {
             return "cannot open the file (missing, not a file, or in use)";
         case ReadError::kSize:
             return "cannot query the file size";
+        case ReadError::kTooLarge:
+            return "too large for a day file (over 512 MiB)";
         case ReadError::kNoRecords:
             return "no records (32 bytes or less)";
         case ReadError::kHeaderRead:
@@ -79,6 +81,32 @@ const char* ReadErrorText(ReadError error) {
             return "cannot read a record";
     }
     return "unknown error";
+}
+
+std::u16string_view ReadErrorTextRus(ReadError error) {
+    switch (error) {
+        case ReadError::kNone:
+            return u"";
+        case ReadError::kOpen:
+            return u"файл не открывается (его нет, это не файл или он занят)";
+        case ReadError::kSize:
+            return u"не удаётся узнать размер файла";
+        case ReadError::kTooLarge:
+            return u"файл больше 512 МиБ, такого дня не бывает";
+        case ReadError::kNoRecords:
+            return u"в файле нет ни одной записи";
+        case ReadError::kHeaderRead:
+            return u"не читается заголовок";
+        case ReadError::kMagic:
+            return u"это не файл данных (другая сигнатура)";
+        case ReadError::kZeroCount:
+            return u"в заголовке 0 термометров";
+        case ReadError::kPartialRecord:
+            return u"последняя запись оборвана (kalvo-archive repair её отрежет)";
+        case ReadError::kRecordRead:
+            return u"ошибка чтения записи";
+    }
+    return u"неизвестная ошибка";
 }
 
 void EncodeHeader(uint32_t thermometers, uint8_t* out) {
@@ -148,6 +176,10 @@ uint32_t CDataFile::Read(const std::string& path, SampleList& records, ReadError
     uint64_t size = 0;
     if (!Size(&size)) {
         error = ReadError::kSize;
+        return 0;
+    }
+    if (size > kMaxDayFileSize) {
+        error = ReadError::kTooLarge;
         return 0;
     }
     if (size <= kDayHeaderSize) {

@@ -1,7 +1,9 @@
 #pragma once
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "core/archive/shell.h"
 #include "core/common/sample_record.h"
@@ -16,12 +18,16 @@ constexpr size_t kDayRecordSize = 96;
 constexpr size_t kDayNameUnits = 32;  // UTF-16 units in the name field, terminator included
 // The file magic, 14 UTF-16 units without terminator.
 inline constexpr char16_t kDayFileMagic[] = u"KALVO_USB_V3xx";
+// No real day comes near this: 64 sensors every 2 s fill about 265 MB. A larger file is refused
+// before anything is read, so a damaged or foreign file cannot exhaust the memory.
+constexpr uint64_t kMaxDayFileSize = uint64_t(512) << 20;
 
 // Why Read gave 0, in the order the checks run.
 enum class ReadError {
     kNone,
     kOpen,           // missing, not a regular file, or held by somebody else
     kSize,           // the size could not be queried
+    kTooLarge,       // larger than kMaxDayFileSize
     kNoRecords,      // 32 bytes or less: empty or header only
     kHeaderRead,     // the header could not be read whole
     kMagic,          // not a day file of this version
@@ -31,6 +37,14 @@ enum class ReadError {
 };
 // A short English text for the reason, for tools and logs.
 const char* ReadErrorText(ReadError error);
+// The same reason in the window's language.
+std::u16string_view ReadErrorTextRus(ReadError error);
+
+// A record that carries a temperature: not marked failed, and a finite number (a damaged file can
+// hold NaN or infinity under a valid flag). Doubtful readings (valid 2) count.
+inline bool HoldsReading(const SampleRecord& record) {
+    return record.valid != 0 && std::isfinite(record.temperature);
+}
 
 // The fixed images. The name is cut to 31 units and zero-filled; the rest is copied unchanged.
 void EncodeHeader(uint32_t thermometers, uint8_t* out /* kDayHeaderSize */);

@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <climits>
-#include <filesystem>
 #include <memory>
 #include <optional>
 
@@ -30,12 +29,6 @@ namespace kalvo {
 namespace {
 
 CViewFile::MenuRunner g_menu_runner;
-
-// True when both name one existing file, so an export over the day it reads is refused.
-bool SameFile(const std::string& a, const std::string& b) {
-    std::error_code ec;
-    return std::filesystem::equivalent(a, b, ec) && !ec;
-}
 
 }  // namespace
 
@@ -65,10 +58,17 @@ void CViewFile::InitView(const std::string& path) {
     }
 }
 
+std::u16string CViewFile::LoadFailureText(SHELL::ReadError why) {
+    std::u16string text = u"Возможно файл не имеет данных";
+    if (why != SHELL::ReadError::kNone)
+        text += u": " + std::u16string(SHELL::ReadErrorTextRus(why));
+    return text;
+}
+
 bool CViewFile::LoadDay() {
     SampleList records;
     SHELL::CDataFile file;
-    const uint32_t thermometers = file.Read(path_, records);
+    const uint32_t thermometers = file.Read(path_, records, &last_error_);
     if (thermometers == 0) return false;
     chart_.SetSeriesCount(int(std::min<uint32_t>(thermometers, INT_MAX)));
     chart_.Clear();
@@ -135,12 +135,14 @@ FileDialogOptions CViewFile::CsvDialogOptions() {
 void CViewFile::ExportCsv() {
     const std::optional<std::string> target =
         ChooseFile(QApplication::activeWindow(), CsvDialogOptions());
-    // Creating the target empties it first; over the day being read that would lose the day.
-    if (target && !target->empty() && SameFile(*target, path_)) {
-        ShowCsvResult(CsvResult::kCannotOpen);
+    if (!target || target->empty()) return;  // cancelled: nothing to do, nothing to report
+    size_t lines = 0;
+    const CsvResult result = kalvo::ExportCsv(path_, *target, &lines);
+    if (result != CsvResult::kOk) {
+        ShowCsvResult(result);
         return;
     }
-    ShowCsvResult(kalvo::ExportCsv(path_, target.value_or(std::string())));
+    SetStatus(u"Exported " + ToU16(int64_t(lines)) + u" lines to " + Utf8ToUtf16(*target));
 }
 
 bool CViewFile::event(QEvent* event) {
@@ -152,7 +154,7 @@ bool CViewFile::event(QEvent* event) {
                 return true;
             }
             case WM_APP_LOAD_DAY:
-                if (!LoadDay()) SetStatus(u"Возможно файл не имеет данных");
+                if (!LoadDay()) SetStatus(LoadFailureText(last_error_));
                 return true;
             case WM_COMMAND_MSG:
             case WM_FORWARDMSG:

@@ -5,6 +5,7 @@
 #include <functional>
 #include <string>
 
+#include "core/archive/data_file.h"
 #include "core/common/sample_record.h"
 #include "desktop/chart/chart_view.h"
 #include "desktop/widgets/file_dialog.h"
@@ -29,10 +30,15 @@ class CViewFile : public CChartView {
 
     // Starts the chart and, for a non-empty path, shows the path and posts WM_APP_LOAD_DAY.
     void InitView(const std::string& path);
-    // Reads the day file into the chart. False when it cannot be read; the chart keeps what it
-    // showed.
+    // Reads the day file into the chart. False when it cannot be read (LastReadError says why);
+    // the chart keeps what it showed.
     bool LoadDay();
-    // The two colour commands and the export (kCmdExport); false for any other command.
+    SHELL::ReadError LastReadError() const { return last_error_; }
+    // The status text of a day that cannot be shown, with the reason.
+    static std::u16string LoadFailureText(SHELL::ReadError why);
+    // The two colour commands and the export (kCmdExport); false for any other command. A
+    // cancelled export does nothing; a finished one says how many lines went where in the
+    // status bar.
     bool OnCommand(int command_id) override;
     // A context menu command (kCmdCompress, kCmdRestore) for a client point of the viewport.
     void OnMenuCommand(int command_id, QPoint at);
@@ -67,6 +73,7 @@ class CViewFile : public CChartView {
 
     StatusBar* status_;
     std::string path_;
+    SHELL::ReadError last_error_ = SHELL::ReadError::kNone;
 };
 
 // Opens the day file node under `pos` (tree viewport coordinates, or the lParam of

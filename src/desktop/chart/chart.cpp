@@ -7,6 +7,7 @@
 #include <QPen>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 
 #include "core/common/colour.h"
@@ -45,6 +46,17 @@ int64_t RoundedRatio(int64_t a, int64_t b) {
     return q;
 }
 
+constexpr char16_t kTemperatureCaption[] = u"Температура в \u00B0\u0421";
+constexpr char16_t kTimeCaption[] = u"Время";
+constexpr char16_t kEllipsis[] = u"\u2026";
+constexpr int kLegendGap = 12;  // pixels between legend entries and after the caption
+constexpr int kLabelGap = 6;    // pixels kept clear before "Время"
+
+// A sample that is drawn as a point: not a failed reading, and a finite temperature.
+bool Drawable(const SampleRecord& s) {
+    return s.valid != 0 && std::isfinite(s.temperature);
+}
+
 }  // namespace
 
 void SetChartStarterForTesting(bool (*starter)()) {
@@ -70,7 +82,9 @@ bool CChart::Init() {
     series_count_ = 1;
     stages_ = {&CChart::DrawBackground, &CChart::DrawAxes, &CChart::DrawPlot};
     font_ = ChartFont();
-    font_ascent_ = QFontMetrics(font_).ascent();
+    const QFontMetrics metrics(font_);
+    font_ascent_ = metrics.ascent();
+    line_height_ = std::max(1, metrics.height());
     started_ = true;
     return true;
 }
@@ -85,7 +99,8 @@ void CChart::Draw(QPainter& target, const QRect& rect) {
 }
 
 const QImage& CChart::Compose(int width, int height) {
-    layout_ = ComputeChartLayout(width, height, upper_, lower_);
+    EnsureIndex();
+    PlanTexts(width, height);
     if (width <= 0 || height <= 0) {
         frame_image_ = QImage();
         return frame_image_;
@@ -136,6 +151,7 @@ void CChart::Clear() {
     samples_.clear();
     next_same_rom_.clear();
     last_of_rom_.clear();
+    rom_order_.clear();
     index_dirty_ = false;
 }
 
@@ -148,7 +164,9 @@ void CChart::IndexFrom(size_t begin) {
     next_same_rom_.resize(samples_.size(), kNoNext);
     for (size_t i = begin; i < samples_.size(); ++i) {
         auto [it, inserted] = last_of_rom_.try_emplace(samples_[i].rom, uint32_t(i));
-        if (!inserted) {
+        if (inserted) {
+            rom_order_.push_back(samples_[i].rom);
+        } else {
             next_same_rom_[it->second] = uint32_t(i);
             it->second = uint32_t(i);
         }
@@ -159,6 +177,7 @@ void CChart::EnsureIndex() {
     if (!index_dirty_ && next_same_rom_.size() == samples_.size()) return;
     next_same_rom_.clear();
     last_of_rom_.clear();
+    rom_order_.clear();
     IndexFrom(0);
     index_dirty_ = false;
 }
@@ -253,9 +272,112 @@ uint32_t CChart::GetGridColor() const {
 }
 
 void CChart::DrawText(QPainter& p, int x, int y, const std::u16string& text) const {
+    DrawText(p, x, y, text, grid_);
+}
+
+void CChart::DrawText(QPainter& p, int x, int y, const std::u16string& text, uint32_t argb) const {
     // The point is the top-left corner of the text, not its baseline.
-    p.setPen(Argb(grid_));
+    p.setPen(Argb(argb));
     p.drawText(QPoint(x, y + font_ascent_), ToQString(text));
+}
+
+int CChart::TextWidth(const std::u16string& text) const {
+    return QFontMetrics(font_).horizontalAdvance(ToQString(text));
+}
+
+std::vector<CChart::LegendEntry> CChart::Legend() {
+    EnsureIndex();
+    std::vector<LegendEntry> legend;
+    legend.reserve(rom_order_.size());
+    for (uint64_t rom : rom_order_) {
+        const SampleRecord& newest = samples_[last_of_rom_.at(rom)];
+        std::u16string name = newest.name.empty() ? ToHex(rom) : newest.name;
+        for (char16_t& c : name)
+            if (c < 0x20) c = u' ';  // one line per entry
+        legend.push_back({rom, std::move(name), newest.colour});
+    }
+    return legend;
+}
+
+void CChart::PlanTexts(int width, int height) {
+    placed_.clear();
+    layout_ = ComputeChartLayout(width, height, upper_, lower_);
+    if (!started_ || width <= 0 || height <= 0) return;
+    const int lh = line_height_;
+
+    // Above the plot: the caption, and right of it the legend, in rows as the width allows.
+    const std::u16string caption = kTemperatureCaption;
+    const int caption_x = layout_.plot.x - 30;
+    const int legend_left = caption_x + TextWidth(caption) + kLegendGap;
+    const int legend_right = width - 4;
+    std::vector<LegendEntry> legend;
+    if (!samples_.empty()) legend = Legend();
+    std::vector<int> legend_widths;
+    for (const LegendEntry& e : legend) legend_widths.push_back(TextWidth(e.name));
+    const FlowLayout legend_flow =
+        FlowPieces(legend_widths, legend_left, legend_right, kLegendGap, legend_right,
+                   std::max(1, height / 4 / lh), TextWidth(kEllipsis));
+
+    // Below the plot: the observation label, broken before "Время" when it would run into it.
+    std::vector<std::u16string> pieces;
+    std::vector<int> piece_widths;
+    int64_t from = 0, to = 0, elapsed = 0;
+    const int time_x = layout_.plot.x + layout_.plot.width - 70;
+    if (ObservationSpan(&from, &to, &elapsed)) {
+        const std::u16string whole = ObservationText();
+        if (layout_.plot.x + TextWidth(whole) + kLabelGap <= time_x) {
+            pieces = {whole};
+        } else {
+            // Broken between its word groups; the blanks before the elapsed time are the gap
+            // that a new row makes.
+            std::u16string tail = ElapsedText(elapsed);
+            tail.erase(0, tail.find_first_not_of(u' '));
+            pieces = {FormatTimeC(from) + u" -", FormatTimeC(to), tail};
+        }
+        for (const std::u16string& piece : pieces) piece_widths.push_back(TextWidth(piece));
+    }
+    const FlowLayout label_flow =
+        FlowPieces(piece_widths, layout_.plot.x, width - 2, TextWidth(u" "), time_x - kLabelGap, 4);
+
+    // Rows beyond the first need margins; the plot keeps its place while they fit in what
+    // the layout leaves above and below it.
+    const auto legend_top = [&] { return layout_.plot.y - std::max(20, legend_flow.rows * lh); };
+    const auto label_offset = [&] {
+        const int space = height - (layout_.plot.y + layout_.plot.height);
+        return label_flow.rows <= 1 ? 5 : std::min(5, space - label_flow.rows * lh);
+    };
+    int extra_top = 0, extra_bottom = 0;
+    if (legend_flow.rows > 1 && legend_top() < 1)
+        extra_top = std::max(20, legend_flow.rows * lh) + 1 - kChartTopMargin;
+    if (label_flow.rows > 1 && label_offset() < 1)
+        extra_bottom = 1 + label_flow.rows * lh - kChartBottomMargin;
+    if (extra_top > 0 || extra_bottom > 0)
+        layout_ = ComputeChartLayout(width, height, upper_, lower_, extra_top, extra_bottom);
+
+    const int top = legend_top();
+    placed_.push_back({PlacedText::kAxis, caption, caption_x, top, TextWidth(caption), lh, grid_});
+    for (size_t i = 0; i < legend_flow.items.size(); ++i) {
+        const FlowItem& item = legend_flow.items[i];
+        std::u16string name = legend[i].name;
+        if (item.width < legend_widths[i]) {
+            const QFontMetrics metrics(font_);
+            name = FromQString(metrics.elidedText(ToQString(name), Qt::ElideRight, item.width));
+        }
+        placed_.push_back({PlacedText::kLegend, std::move(name), item.x, top + item.row * lh,
+                           item.width, lh, legend[i].colour});
+    }
+    if (legend_flow.ellipsis_x >= 0) {
+        placed_.push_back({PlacedText::kLegend, kEllipsis, legend_flow.ellipsis_x,
+                           top + (legend_flow.rows - 1) * lh, TextWidth(kEllipsis), lh, grid_});
+    }
+    const int below = layout_.plot.y + layout_.plot.height + label_offset();
+    placed_.push_back(
+        {PlacedText::kAxis, kTimeCaption, time_x, below, TextWidth(kTimeCaption), lh, grid_});
+    for (size_t i = 0; i < label_flow.items.size(); ++i) {
+        const FlowItem& item = label_flow.items[i];
+        placed_.push_back(
+            {PlacedText::kLabel, pieces[i], item.x, below + item.row * lh, item.width, lh, grid_});
+    }
 }
 
 void CChart::DrawBackground(QPainter& p) {
@@ -272,7 +394,8 @@ void CChart::DrawAxes(QPainter& p) {
     p.setBrush(Qt::NoBrush);
     // A stroked QRect covers width + 1 columns, like the outline the layout expects.
     p.drawRect(QRect(plot.x, plot.y, plot.width, plot.height));
-    DrawText(p, plot.x - 30, plot.y - 20, u"Температура в \u00B0\u0421");
+    for (const PlacedText& t : placed_)
+        if (t.kind == PlacedText::kAxis) DrawText(p, t.x, t.y, t.text, t.colour);
 
     grid_step_ = AdaptGridStep(grid_step_, layout_.pixels_per_degree);
     for (const GridLine& line :
@@ -282,7 +405,6 @@ void CChart::DrawAxes(QPainter& p) {
         p.setPen(pen);
         p.drawLine(plot.x, line.y, plot.x + plot.width, line.y);
     }
-    DrawText(p, plot.x + plot.width - 70, plot.y + plot.height + 5, u"Время");
 }
 
 void CChart::FillSquare(QPainter& p, int x, int y, uint32_t argb) {
@@ -334,30 +456,36 @@ int64_t CChart::FirstVisibleIndex() const {
     return std::max<int64_t>(0, int64_t(series_count_) * scroll_x_ / kChartStepWidth);
 }
 
-std::u16string CChart::ObservationText() const {
+bool CChart::ObservationSpan(int64_t* from, int64_t* to, int64_t* elapsed) const {
     const int64_t first = FirstVisibleIndex();
-    if (first >= int64_t(samples_.size())) return {};
+    if (first >= int64_t(samples_.size())) return false;
     const int64_t very_first = samples_.front().time;
-    int64_t from, to;
     if (auto_scroll_suspended_) {
-        from = samples_[size_t(first)].time;
-        to = marked_.time;
+        *from = samples_[size_t(first)].time;
+        *to = marked_.time;
     } else {
-        from = very_first;
-        to = samples_.back().time;
+        *from = very_first;
+        *to = samples_.back().time;
     }
-    const int64_t elapsed = int64_t(uint64_t(to) - uint64_t(very_first));  // wraps, never traps
+    *elapsed = int64_t(uint64_t(*to) - uint64_t(very_first));  // wraps, never traps
+    return true;
+}
+
+std::u16string CChart::ObservationText() const {
+    int64_t from = 0, to = 0, elapsed = 0;
+    if (!ObservationSpan(&from, &to, &elapsed)) return {};
     return FormatTimeC(from) + u" - " + FormatTimeC(to) + ElapsedText(elapsed);
 }
 
 void CChart::DrawPlot(QPainter& p) {
+    p.setFont(font_);
+    for (const PlacedText& t : placed_)
+        if (t.kind != PlacedText::kAxis) DrawText(p, t.x, t.y, t.text, t.colour);
     const int64_t first_index = FirstVisibleIndex();
     if (first_index >= int64_t(samples_.size())) return;
     EnsureIndex();
     const ChartRect& plot = layout_.plot;
     const size_t n = samples_.size();
-    p.setFont(font_);
-    DrawText(p, plot.x, plot.y + plot.height + 5, ObservationText());
 
     const int ppd = layout_.pixels_per_degree;
     const int right_edge = frame_image_.width();  // columns from here on are cut off
@@ -369,12 +497,12 @@ void CChart::DrawPlot(QPainter& p) {
         for (size_t j = i; j < end; ++j) {
             const SampleRecord& s = samples_[j];
             int y;
-            if (s.valid == 0 || !TemperatureRow(s.temperature, upper_, ppd, plot.y, &y)) continue;
+            if (!Drawable(s) || !TemperatureRow(s.temperature, upper_, ppd, plot.y, &y)) continue;
             // A 3 x 3 outline with a one-pixel pen, filled: a solid 4 x 4 square.
             FillSquare(p, x, y, s.colour);
             const size_t next = NextOfSameRom(j);
             int next_y;
-            if (next < n && samples_[next].valid == 1 &&
+            if (next < n && samples_[next].valid == 1 && Drawable(samples_[next]) &&
                 TemperatureRow(samples_[next].temperature, upper_, ppd, plot.y, &next_y)) {
                 DrawSegment(p, x + 3, y + 3, x + 9, next_y + 3, s.colour);
             }

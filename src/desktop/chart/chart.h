@@ -87,6 +87,25 @@ class CChart {
     // sample is in view.
     std::u16string ObservationText() const;
 
+    // One legend entry per thermometer in the order they first appear: the name (the ROM code
+    // when unnamed) and the colour of its newest sample.
+    struct LegendEntry {
+        uint64_t rom = 0;
+        std::u16string name;
+        uint32_t colour = 0;  // ARGB
+    };
+    std::vector<LegendEntry> Legend();
+    // Where the texts around the plot went in the last frame, in frame coordinates (tops of the
+    // texts); for checks that nothing overlaps.
+    struct PlacedText {
+        enum Kind { kAxis, kLegend, kLabel };  // axis captions, legend, observation label
+        Kind kind = kAxis;
+        std::u16string text;
+        int x = 0, y = 0, width = 0, height = 0;
+        uint32_t colour = 0;  // ARGB
+    };
+    const std::vector<PlacedText>& PlacedTexts() const { return placed_; }
+
     bool HitTestPlot(int x, int y) const;
     ChartEdges GetPlotRect() const;
     // The sample drawn at (x, y) in the given opaque ARGB colour, from the time group under x.
@@ -114,6 +133,13 @@ class CChart {
     void FillSquare(QPainter& p, int x, int y, uint32_t argb);
     void DrawSegment(QPainter& p, int x0, int y0, int x1, int y1, uint32_t argb);
     void DrawText(QPainter& p, int x, int y, const std::u16string& text) const;
+    void DrawText(QPainter& p, int x, int y, const std::u16string& text, uint32_t argb) const;
+    int TextWidth(const std::u16string& text) const;
+    // Times of the observation label; false when no sample is in view.
+    bool ObservationSpan(int64_t* from, int64_t* to, int64_t* elapsed) const;
+    // Lays out the legend above the plot and the observation label below it, widening the
+    // margins only when they need more than the plot leaves.
+    void PlanTexts(int width, int height);
     void IndexFrom(size_t begin);
     void EnsureIndex();
     size_t NextOfSameRom(size_t index) const;
@@ -130,7 +156,11 @@ class CChart {
     int series_count_ = 1;
     bool started_ = false;
     QFont font_;
-    int font_ascent_ = 0;  // pixels from a text's top to its baseline
+    int font_ascent_ = 0;             // pixels from a text's top to its baseline
+    int line_height_ = 14;            // pixels from one text row to the next
+    std::vector<PlacedText> placed_;  // texts of the frame around the plot
+    // The order in which thermometers first appear, for the legend.
+    std::vector<uint64_t> rom_order_;
     uint32_t auto_scroll_suspended_ = 0;
     SampleRecord marked_;
     SampleList samples_;

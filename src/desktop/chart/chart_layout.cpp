@@ -8,21 +8,66 @@
 
 namespace kalvo {
 
-ChartLayout ComputeChartLayout(int width, int height, int upper, int lower) {
+ChartLayout ComputeChartLayout(int width, int height, int upper, int lower, int extra_top,
+                               int extra_bottom) {
     ChartLayout l;
     l.frame = {0, 0, width, height};
-    l.plot = {kChartLeftMargin, kChartTopMargin, std::max(0, width - kChartLeftMargin),
-              std::max(0, height - kChartTopMargin - kChartBottomMargin)};
+    extra_top = std::max(0, extra_top);
+    extra_bottom = std::max(0, extra_bottom);
+    l.plot = {
+        kChartLeftMargin, kChartTopMargin + extra_top, std::max(0, width - kChartLeftMargin),
+        std::max(0, height - kChartTopMargin - kChartBottomMargin - extra_top - extra_bottom)};
     int64_t range = std::llabs(int64_t(upper) - int64_t(lower));
     if (range == 0) range = 10;
     // Largest whole number of degrees that fits.
     l.plot.height -= int(l.plot.height % range);
-    // Centre: move the plot by half the difference of the two doubled centres.
-    const int64_t diff =
-        2 * int64_t(l.plot.y) + l.plot.height - 2 * int64_t(l.frame.y) - l.frame.height;
+    // Centre between the extra margins: move the plot by half the difference of the two doubled
+    // centres.
+    const int64_t band_top = int64_t(l.frame.y) + extra_top;
+    const int64_t band_height = int64_t(l.frame.height) - extra_top - extra_bottom;
+    const int64_t diff = 2 * int64_t(l.plot.y) + l.plot.height - 2 * band_top - band_height;
     l.plot.y -= int(diff / 2);
     l.pixels_per_degree = int(l.plot.height / range);
     return l;
+}
+
+FlowLayout FlowPieces(const std::vector<int>& widths, int left, int right, int gap, int first_right,
+                      int max_rows, int ellipsis_width) {
+    FlowLayout flow;
+    if (max_rows <= 0 || right <= left) return flow;
+    const auto row_right = [&](int row) { return row == 0 ? std::min(first_right, right) : right; };
+    int row = 0, x = left;
+    bool row_empty = true;
+    size_t placed = 0;
+    for (; placed < widths.size(); ++placed) {
+        const int w = std::max(0, widths[placed]);
+        if (!row_empty && x + w > row_right(row)) {
+            if (row + 1 >= max_rows) break;
+            ++row;
+            x = left;
+            row_empty = true;
+        }
+        if (row_empty && x + w > row_right(row) && row == 0 && row_right(0) < right &&
+            row + 1 < max_rows) {
+            ++row;  // the first row is short: a piece too long for it starts on the next
+        }
+        const int cut = std::min(w, std::max(0, right - x));
+        flow.items.push_back({x, row, cut});
+        x += cut + gap;
+        row_empty = false;
+    }
+    flow.rows = flow.items.empty() ? 0 : row + 1;
+    if (placed < widths.size()) {
+        // Room for the ellipsis at the end of the last row, taken from its last pieces.
+        while (!flow.items.empty() && flow.items.back().row == row &&
+               flow.items.back().x + flow.items.back().width + gap + ellipsis_width > right)
+            flow.items.pop_back();
+        flow.ellipsis_x = flow.items.empty() || flow.items.back().row != row
+                              ? left
+                              : flow.items.back().x + flow.items.back().width + gap;
+        flow.rows = row + 1;
+    }
+    return flow;
 }
 
 int AdaptGridStep(int step, int pixels_per_degree) {
@@ -85,9 +130,16 @@ int TruncDegrees(double temperature) {
 }
 
 TemperatureRange DayRange(const SampleList& samples) {
-    if (samples.empty()) return {};
-    const double hi = MaxSampleByTemperature(samples.begin(), samples.end())->temperature;
-    const double lo = MinSampleByTemperature(samples.begin(), samples.end())->temperature;
+    // A NaN or an infinity is no temperature: one such record would flatten the whole day.
+    bool any = false;
+    double lo = 0, hi = 0;
+    for (const SampleRecord& s : samples) {
+        if (!std::isfinite(s.temperature)) continue;
+        if (!any || s.temperature < lo) lo = s.temperature;
+        if (!any || s.temperature > hi) hi = s.temperature;
+        any = true;
+    }
+    if (!any) return {};
     return {(TruncDegrees(hi) / 5 + 1) * 5, (TruncDegrees(lo) / 5 - 1) * 5};
 }
 

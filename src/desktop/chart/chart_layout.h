@@ -26,8 +26,27 @@ constexpr int kChartBottomMargin = 30;
 
 // Frame (0, 0, width, height) and the plot inside it, its height cut to a whole number of degrees
 // and centred vertically. A window too small for the margins gets an empty plot and a scale of 0
-// rather than a negative one.
-ChartLayout ComputeChartLayout(int width, int height, int upper, int lower);
+// rather than a negative one. `extra_top` and `extra_bottom` widen the margins for texts that
+// need more than one line there; the plot is then centred between them.
+ChartLayout ComputeChartLayout(int width, int height, int upper, int lower, int extra_top = 0,
+                               int extra_bottom = 0);
+
+// Words (or legend entries) of the given widths set from `left` in rows that end at `right`,
+// `gap` pixels apart; a piece wider than a row gets a row of its own, cut to it. `first_right`
+// limits the first row alone. At most `max_rows` rows: what does not fit is left out, and room
+// for an ellipsis of `ellipsis_width` is kept at the end of the last row.
+struct FlowItem {
+    int x = 0;
+    int row = 0;
+    int width = 0;  // cut to the row when wider
+};
+struct FlowLayout {
+    std::vector<FlowItem> items;  // of the pieces placed, in order
+    int rows = 0;
+    int ellipsis_x = -1;  // where the ellipsis goes when pieces were left out, else -1
+};
+FlowLayout FlowPieces(const std::vector<int>& widths, int left, int right, int gap, int first_right,
+                      int max_rows, int ellipsis_width = 0);
 
 // Grid step (degrees) for a scale: doubled until the lines are 16 px apart, halved (not below 5)
 // while they are more than 20 px apart. A scale of 0 keeps the step.
@@ -76,7 +95,7 @@ struct TemperatureRange {
     int lower = 0;
 };
 // Range of a stored day: upper = (t(max) / 5 + 1) * 5, lower = (t(min) / 5 - 1) * 5, over all
-// samples. An empty list gives 0 / 0.
+// samples whose temperature is a finite number. None gives 0 / 0.
 TemperatureRange DayRange(const SampleList& samples);
 
 // The live chart's bounds follow the newest batch: when a value of the batch touches or crosses

@@ -4,6 +4,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QToolTip>
 #include <QWheelEvent>
 
 #include <algorithm>
@@ -95,12 +96,44 @@ void CChartView::PaintChart(bool scroll) {
     chart_.Draw(p, viewport()->rect());
 }
 
+void CChartView::ShowTooltipAt(QPoint at, const std::u16string& text) {
+    if (text.empty()) {
+        QToolTip::hideText();
+        return;
+    }
+    // Shown at once, and only while the pointer stays on the point it names.
+    const int step = CChart::GetStepWidth();
+    const QRect point(at - QPoint(step / 2, step / 2), QSize(step, step));
+    QToolTip::showText(viewport()->mapToGlobal(at), ToQString(text), viewport(), point);
+}
+
 void CChartView::mousePressEvent(QMouseEvent* event) {
     if (!IsPlainLeftClick(*event)) return;
+    const QPoint at = event->position().toPoint();
     SampleRecord found;
-    if (!HitTestRecord(event->position().toPoint(), &found)) return;
-    tooltip_text_ = ClickTooltip(found);
-    viewport()->setToolTip(ToQString(tooltip_text_));
+    // A click beside every point takes the old reading away rather than leaving it on show.
+    tooltip_text_ = HitTestRecord(at, &found) ? ClickTooltip(found) : std::u16string();
+    if (tooltip_text_.empty()) QToolTip::hideText();
+    // Any tooltip goes when the button is released, so the reading is shown then.
+    tip_pending_at_ = at;
+    tip_pending_ = true;
+}
+
+void CChartView::mouseReleaseEvent(QMouseEvent* event) {
+    if (tip_pending_ && event->button() == Qt::LeftButton)
+        ShowTooltipAt(tip_pending_at_, tooltip_text_);
+    tip_pending_ = false;
+}
+
+bool CChartView::viewportEvent(QEvent* event) {
+    if (event->type() == QEvent::ToolTip) {
+        // Resting on a point names that point; anywhere else shows nothing.
+        const QPoint at = static_cast<QHelpEvent*>(event)->pos();
+        SampleRecord found;
+        ShowTooltipAt(at, HitTestRecord(at, &found) ? ClickTooltip(found) : std::u16string());
+        return true;
+    }
+    return QAbstractScrollArea::viewportEvent(event);
 }
 
 void CChartView::scrollContentsBy(int, int) {

@@ -32,6 +32,7 @@ class CChartView : public QAbstractScrollArea {
 
     CChart& Chart() { return chart_; }
     const CChart& Chart() const { return chart_; }
+    // The reading named by the last plain left click; empty after a click beside every point.
     const std::u16string& TooltipText() const { return tooltip_text_; }
     int ScrollExtentX() const { return extent_cx_; }
     // The horizontal offset handed to the chart: whole time groups only, or a click would find
@@ -55,13 +56,20 @@ class CChartView : public QAbstractScrollArea {
     virtual std::u16string ClickTooltip(const SampleRecord& record) const = 0;
 
     void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    bool viewportEvent(QEvent* event) override;
     void scrollContentsBy(int dx, int dy) override;
     void wheelEvent(QWheelEvent* event) override;
 
     CChart chart_;
 
   private:
+    // Shows `text` for the point at `at` (viewport coordinates); an empty text hides the tooltip.
+    void ShowTooltipAt(QPoint at, const std::u16string& text);
+
     std::u16string tooltip_text_;
+    bool tip_pending_ = false;  // a plain left click waits for its release
+    QPoint tip_pending_at_;
     int extent_cx_ = 1;  // scroll extent in pixels
 };
 

@@ -107,12 +107,16 @@ void CKalvoView::OnSamples(const SampleList& batch) {
         viewport()->update();  // new points within sight show; the position stays
         return;
     }
+    FollowNewest();
+}
+
+void CKalvoView::FollowNewest() {
     const int width = int(chart_.GetDataWidth());
     const int margin = CChart::GetLeftMargin();
     if (width > viewport()->width() - margin) {
         const int end = margin + width + CChart::GetStepWidth();
         SetScrollExtent(end);
-        // Held at the last position: the newest time at the right.
+        // Held at the last position: the newest time at the right, the thumb at the right end.
         horizontalScrollBar()->setValue(end);
     } else {
         SetScrollExtent(1);
@@ -133,8 +137,9 @@ void CKalvoView::paintEvent(QPaintEvent*) {
 
 void CKalvoView::resizeEvent(QResizeEvent* event) {
     CChartView::resizeEvent(event);
-    UpdateScrollRange();
-    if (engine_ready_) SetScrollExtent(int(chart_.GetDataWidth()) + CChart::GetLeftMargin());
+    UpdateScrollRange();  // the user's position is kept where the new width allows
+    // A new size (also the scroll bar appearing) must not take the view off the newest time.
+    if (engine_ready_ && !(host_ && host_->GetAutoScrollSuspended() == 1)) FollowNewest();
 }
 
 std::u16string CKalvoView::ClickTooltip(const SampleRecord& record) const {

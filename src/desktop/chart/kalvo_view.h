@@ -49,6 +49,8 @@ class CKalvoView : public CChartView {
   private:
     void OnInitView();
     void OnSamples(const SampleList& batch);
+    // The extent over all samples and the bar at its end: the newest time at the right edge.
+    void FollowNewest();
     // Extent in pixels; the bar goes back to the start.
     void SetScrollExtent(int cx);
 

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "archive_test_util.h"
 #include "core/archive/compress.h"
 #include "core/common/messages.h"
@@ -66,12 +68,64 @@ TEST(CompressSeries, SteadyRiseKeepsEveryFourthRecordInTimeOrder) {
     EXPECT_EQ(day.size(), 5u);
 }
 
-TEST(CompressSeries, InvalidRecordsTakePartWithTheirStoredTemperature) {
-    SampleList day = Day(3, [](int p) { return p == 1 ? 85.0 : 20.0; });
-    day[3].valid = 0;  // pass 1 of A
-    const SampleRecord selected = day[0];
-    ASSERT_EQ(CompressSeries(day, selected), CompressOutcome::kCompressed);
-    EXPECT_EQ(Temperatures(day), (std::vector<double>{20.0, 85.0, 20.0}));
+// A failed reading is never a curve point: each run of them is one gap (valid 0), and the
+// first reading after it is kept. 'x' marks a failed reading (valid 0, a stale 85 or another
+// sensor's value), 'n' and 'i' a NaN or an infinity under a valid flag.
+TEST(CompressSeries, FailedReadingsBecomeOneGapAndNeverPoints) {
+    const double kNaN = std::nan(""), kInf = INFINITY;
+    struct Case {
+        const char* name;
+        std::vector<double> series;
+        std::string failed;  // per record: '.' a reading, else failed as above
+        std::vector<double> want;
+        std::string want_failed;
+    } cases[] = {
+        {"stale 85 in a quiet run",
+         {20.0, 85.0, 20.1, 20.2},
+         ".x..",
+         {20.0, 85.0, 20.1, 20.2},
+         ".x.."},
+        {"a run of failures is one gap",
+         {20.0, 85.0, 30.0, 85.0, 20.0},
+         ".xxx.",
+         {20.0, 85.0, 20.0},
+         ".x."},
+        {"NaN and infinity flagged valid",
+         {20.0, kNaN, 20.6, kInf, 20.7},
+         ".n.i.",
+         {20.0, kNaN, 20.6, kInf, 20.7},
+         ".n.i."},
+        {"a failure is never the reference",
+         {20.0, 20.6, 20.7, 20.8},
+         ".x..",
+         {20.0, 20.6, 20.7, 20.8},
+         ".x.."},
+        {"a failure close to the curve still breaks it",
+         {20.0, 20.1, 20.2},
+         ".x.",
+         {20.0, 20.1, 20.2},
+         ".x."},
+        {"failures at both ends", {85.0, 20.0, 20.1, 85.0}, "x..x", {85.0, 20.0, 85.0}, "x.x"},
+        {"nothing but failures", {85.0, 85.0}, "xx", {85.0}, "x"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        SampleList day = Day(int(c.series.size()), [&](int p) { return c.series[size_t(p)]; });
+        for (size_t p = 0; p < c.failed.size(); ++p)
+            if (c.failed[p] == 'x') day[3 * p].valid = 0;
+        const SampleRecord selected = day[0];
+        ASSERT_EQ(CompressSeries(day, selected), CompressOutcome::kCompressed);
+        ASSERT_EQ(day.size(), c.want.size());
+        for (size_t i = 0; i < day.size(); ++i) {
+            SCOPED_TRACE(i);
+            const bool gap = c.want_failed[i] != '.';
+            EXPECT_EQ(day[i].valid, gap ? 0u : 1u);
+            if (c.want_failed[i] == 'n')
+                EXPECT_TRUE(std::isnan(day[i].temperature));
+            else
+                EXPECT_EQ(day[i].temperature, c.want[i]);
+        }
+    }
 }
 
 TEST(CompressSeries, ReportsWhatItCannotDo) {

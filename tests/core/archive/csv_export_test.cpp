@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <limits>
+#include <vector>
 
 #include "archive_test_util.h"
 #include "core/archive/csv_export.h"
@@ -71,12 +74,12 @@ TEST(CsvExport, EveryFailureHasItsMessage) {
     EXPECT_EQ(ExportCsv(day, ""), CsvResult::kNoPath);
     EXPECT_EQ(ExportCsv(day, dir.File("no/such/folder.csv")), CsvResult::kCannotOpen);
 
-    // An unreadable day leaves the target empty.
+    // An unreadable day leaves an existing target as it was.
     const std::string out = dir.File("out.csv");
     WriteBytes(out, "previous export");
     WriteBytes(dir.File("torn.dat"), ReadBytes(day) + "x");
     EXPECT_EQ(ExportCsv(dir.File("torn.dat"), out), CsvResult::kReadFailed);
-    EXPECT_EQ(FileSize(out), 0u);
+    EXPECT_EQ(ReadBytes(out), "previous export");
 
     // A full disk shows up even when the text only leaves the buffer at the close.
     EXPECT_EQ(ExportCsv(day, "/dev/full"), CsvResult::kWriteFailed);
@@ -96,6 +99,61 @@ TEST(CsvExport, EveryFailureHasItsMessage) {
               u"Error: Не могу открыть файл\n"
               u"Error: Ошибка чтения файла\n"
               u"Error: Ошибка при записи файла. Возможно файл занят другим приложением.\n");
+}
+
+TEST(CsvExport, ATargetIsReplacedWholeOrNotAtAll) {
+    TempDir dir;
+    const std::string day = dir.File("day.dat");
+    WriteBytes(day, DayImage(2, {Rec(kRomA, u"a", 1, kT0), Rec(kRomB, u"b", 2, kT0),
+                                 Rec(kRomA, u"a", 3, kT0 + 2), Rec(kRomB, u"b", 4, kT0 + 2)}));
+    const auto entries = [&] {
+        std::vector<std::string> names;
+        for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+            names.push_back(e.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    };
+
+    // A target that may not be written is refused untouched, and no temporary file stays.
+    const std::string locked = dir.File("locked.csv");
+    WriteBytes(locked, "keep me");
+    chmod(locked.c_str(), 0444);
+    if (access(locked.c_str(), W_OK) != 0) {  // root may write anyway
+        EXPECT_EQ(ExportCsv(day, locked), CsvResult::kCannotOpen);
+        EXPECT_EQ(ReadBytes(locked), "keep me");
+    }
+    EXPECT_EQ(ExportCsv(day, dir.path()), CsvResult::kCannotOpen);  // a folder
+    EXPECT_EQ(entries(), (std::vector<std::string>{"day.dat", "locked.csv"}));
+
+    // Success: the pass lines are counted, the old text is gone, the file's mode is kept.
+    const std::string out = dir.File("out.csv");
+    WriteBytes(out, std::string(10000, 'o'));
+    chmod(out.c_str(), 0600);
+    size_t lines = 99;
+    ASSERT_EQ(ExportCsv(day, out, &lines), CsvResult::kOk);
+    EXPECT_EQ(lines, 2u);
+    EXPECT_EQ(ReadBytes(out).substr(0, 11), EncodeCp1251(u"Дата;Время;"));
+    struct stat st {};
+    stat(out.c_str(), &st);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(entries(), (std::vector<std::string>{"day.dat", "locked.csv", "out.csv"}));
+
+    // Through a link the file it names is replaced; the link stays a link.
+    const std::string link = dir.File("link.csv");
+    std::filesystem::create_symlink(out, link);
+    WriteBytes(out, "old");
+    ASSERT_EQ(ExportCsv(day, link), CsvResult::kOk);
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_EQ(ReadBytes(out).substr(0, 11), EncodeCp1251(u"Дата;Время;"));
+}
+
+TEST(CsvExport, NonNumbersUnderAValidFlagAreNoReadings) {
+    std::u16string line;
+    const SampleRecord pass[] = {Rec(0x28, u"a", std::nan(""), 1267945200),
+                                 Rec(0x128, u"b", INFINITY, 1267945200),
+                                 Rec(0x228, u"c", 21.5, 1267945200, 2)};
+    AppendCsvLine(line, pass);
+    EXPECT_EQ(line, u"07.03.10;10:00:00;a;н/д;b;н/д;c;н/д;\n");
 }
 
 }  // namespace

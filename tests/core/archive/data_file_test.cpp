@@ -114,6 +114,28 @@ TEST(DayFileReader, RejectsEveryMalformedFileWithItsReason) {
     EXPECT_EQ(records.size(), 2u);
 }
 
+TEST(DayFileReader, RefusesAFileLargerThanAnyDayBeforeReadingIt) {
+    // Sparse files: a good header, then a size of whole records just past the limit (and far
+    // past it) without a byte of data on the disk.
+    TempDir dir;
+    const std::string head = DayImage(2, {Rec(kRomA, u"a", 1, kT0)});
+    const uint64_t just_over =
+        SHELL::kDayHeaderSize +
+        ((SHELL::kMaxDayFileSize - SHELL::kDayHeaderSize) / SHELL::kDayRecordSize + 1) *
+            SHELL::kDayRecordSize;
+    for (uint64_t size : {just_over, uint64_t(2) << 30}) {
+        SCOPED_TRACE(size);
+        const std::string path = dir.File("huge.dat");
+        WriteBytes(path, head);
+        ASSERT_EQ(truncate(path.c_str(), off_t(size)), 0);
+        SampleList records{Rec(1, u"kept", 0, 0)};
+        ReadError why = ReadError::kNone;
+        EXPECT_EQ(CDataFile().Read(path, records, &why), 0u);
+        EXPECT_EQ(why, ReadError::kTooLarge);
+        EXPECT_EQ(records.size(), 1u);  // refused before the list was touched
+    }
+}
+
 TEST(DayFileReader, EveryRecordSurvivesTheBlockEdges) {
     TempDir dir;
     SampleList many;

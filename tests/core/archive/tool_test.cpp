@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <cmath>
 #include <cstdlib>
 
 #include "archive_test_util.h"
@@ -76,6 +77,42 @@ TEST_F(ArchiveTool, ThinPrintsTheKeptPoints) {
     EXPECT_EQ(run.code, 1);
     EXPECT_NE(run.err.find("file can not be processed"), std::string::npos) << run.err;
     EXPECT_EQ(Tool("thin " + Q(dir_.File("day.dat")) + " xyz").code, 1);
+}
+
+TEST_F(ArchiveTool, NonNumbersAndFailedReadingsAreNoValues) {
+    // NaN and infinity under a valid flag count as invalid; a thinned curve breaks at a run
+    // of failed readings ("-") instead of carrying their stored values.
+    SampleList day;
+    const double temps[] = {20.0, NAN, INFINITY, 20.1, 85.0, 21.0};
+    for (int p = 0; p < 6; ++p) {
+        day.push_back(Rec(kRomA, u"a", temps[p], 1000 + 2 * p, p == 4 ? 0 : 1));
+        day.push_back(Rec(kRomB, u"b", -INFINITY, 1000 + 2 * p));
+    }
+    WriteBytes(dir_.File("day.dat"), DayImage(2, day));
+    ToolRun run = Tool("info " + Q(dir_.File("day.dat")));
+    EXPECT_EQ(run.code, 0) << run.err;
+    EXPECT_NE(run.out.find("6f00000123456728\ta\t6\t3\t20.00\t21.00\n"), std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find("2a0008015e3b7710\tb\t6\t6\t-\t-\n"), std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find("nan"), std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find("inf"), std::string::npos) << run.out;
+
+    run = Tool("thin " + Q(dir_.File("day.dat")) + " 6f00000123456728");
+    EXPECT_EQ(run.code, 0) << run.err;
+    EXPECT_EQ(run.out, "1000 20.0000\n1002 -\n1006 20.1000\n1008 -\n1010 21.0000\n");
+}
+
+TEST_F(ArchiveTool, RefusesADayFileLargerThanAnyDay) {
+    // 2 GiB, sparse: a good header and whole records of nothing.
+    const std::string huge = dir_.File("day1.dat");
+    WriteBytes(huge, DayImage(1, {Rec(kRomA, u"a", 1, kT0)}));
+    ASSERT_EQ(truncate(huge.c_str(), off_t(32 + 96 * ((uint64_t(2) << 30) / 96))), 0);
+    for (const char* command : {"info ", "thin "}) {
+        const ToolRun run =
+            Tool(command + Q(huge) + (std::string(command) == "thin " ? " 28" : ""));
+        EXPECT_EQ(run.code, 1) << command;
+        EXPECT_NE(run.err.find("too large"), std::string::npos) << run.err;
+    }
 }
 
 TEST_F(ArchiveTool, RepairMendsATornDayAndRejectsOtherFiles) {

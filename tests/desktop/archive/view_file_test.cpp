@@ -4,11 +4,14 @@
 
 #include <QApplication>
 #include <QContextMenuEvent>
+#include <QElapsedTimer>
 #include <QMenu>
 #include <QPointer>
 #include <QScrollBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
+#include <QThread>
+#include <QToolTip>
 #include <QtTest/QTest>
 
 #include "archive_fixture.h"
@@ -78,6 +81,24 @@ class DayView : public ::testing::Test {
         const ChartLayout& l = view.Chart().GetLayout();
         const int row = int((view.Chart().GetUpperLimit() - temperature) * l.pixels_per_degree);
         return {l.plot.x + 9 * column + 1, row + l.plot.y + 1};
+    }
+    // The tooltip once it has had time to go away; true when it went.
+    static bool TooltipGone() {
+        QElapsedTimer waited;
+        waited.start();
+        while (QToolTip::isVisible() && waited.elapsed() < 3000) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+            QThread::msleep(10);
+        }
+        return !QToolTip::isVisible();
+    }
+    // What resting the mouse at a point shows; empty when nothing is shown.
+    static std::u16string HoverText(CViewFile& view, QPoint at) {
+        QToolTip::hideText();
+        TooltipGone();
+        QHelpEvent help(QEvent::ToolTip, at, view.viewport()->mapToGlobal(at));
+        QApplication::sendEvent(view.viewport(), &help);
+        return QToolTip::isVisible() ? QToolTip::text().toStdU16String() : std::u16string();
     }
     static uint32_t PixelOf(CViewFile& view, QPoint at) {
         return 0xFF000000u | view.viewport()->grab().toImage().pixel(at);
@@ -150,13 +171,24 @@ TEST_F(DayView, ClickTooltipNamesTheRecordUnderThePoint) {
 
     const std::u16string boiler = u"Котёл t= 21,00\nвремя - 07.03.2010 14:05:09";
     QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, PointOf(*view, 0, 21.0));
-    EXPECT_EQ(view->viewport()->toolTip().toStdU16String(), boiler);
-    // The background, Ctrl, or the margin change nothing.
+    // Shown at once, without waiting for the mouse to rest.
+    EXPECT_TRUE(QToolTip::isVisible());
+    EXPECT_EQ(QToolTip::text().toStdU16String(), boiler);
+    EXPECT_TRUE(view->viewport()->toolTip().isEmpty());  // nothing left behind for hovering
+    // Ctrl changes nothing; a click on the background or the margin takes the reading away.
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::ControlModifier, PointOf(*view, 0, 22));
+    EXPECT_EQ(view->TooltipText(), boiler);
     QTest::mouseClick(view->viewport(), Qt::LeftButton, {},
                       PointOf(*view, 0, 21.0) + QPoint(0, 30));
-    QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::ControlModifier, PointOf(*view, 0, 22));
+    EXPECT_EQ(view->TooltipText(), u"");
+    EXPECT_TRUE(TooltipGone());
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, PointOf(*view, 0, 21.0));
     QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, QPoint(5, 5));
-    EXPECT_EQ(view->TooltipText(), boiler);
+    EXPECT_EQ(view->TooltipText(), u"");
+    // Resting on empty space shows nothing; resting on a point names that point.
+    EXPECT_EQ(HoverText(*view, PointOf(*view, 1, 21.0) + QPoint(0, 30)), u"");
+    EXPECT_EQ(HoverText(*view, PointOf(*view, 2, 22.0)),
+              u"Улица t= 22,00\nвремя - 07.03.2010 14:05:13");
     // A colour shared by two thermometers names the first of them: the failed reading.
     QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, PointOf(*view, 1, 22.0));
     EXPECT_EQ(view->TooltipText(),
@@ -213,7 +245,8 @@ TEST_F(DayView, AnUnreadableDayLeavesAnEmptyButUsableView) {
     Pump();
     ASSERT_EQ(status.Texts().size(), 2u);
     EXPECT_EQ(status.Texts()[0].text, Utf8ToUtf16(bad));
-    EXPECT_EQ(status.Texts()[1].text, u"Возможно файл не имеет данных");
+    EXPECT_EQ(status.Texts()[1].text,
+              u"Возможно файл не имеет данных: это не файл данных (другая сигнатура)");
     EXPECT_EQ(view->Chart().GetCount(), 0);
 
     // The colour commands change this chart only.
@@ -233,6 +266,33 @@ TEST_F(DayView, AnUnreadableDayLeavesAnEmptyButUsableView) {
     EXPECT_TRUE(view.isNull());
     EXPECT_EQ(tabs.count(), 1);
     EXPECT_EQ(status.LastText(kPaneMain), u"");
+}
+
+TEST_F(DayView, ADayThatCannotBeShownSaysWhy) {
+    const std::string good = Day({kBoiler}, 5);
+    const std::string torn = dir + "/day4.dat", empty = dir + "/day5.dat", huge = dir + "/day6.dat";
+    std::filesystem::copy_file(good, torn);
+    std::filesystem::permissions(torn, std::filesystem::perms::owner_write,
+                                 std::filesystem::perm_options::add);
+    std::filesystem::resize_file(torn, 32 + 96 * 4 + 50);
+    std::ofstream(empty).close();
+    // Far larger than any real day: refused before it is read (sparse, nothing on the disk).
+    std::filesystem::copy_file(good, huge);
+    std::filesystem::permissions(huge, std::filesystem::perms::owner_write,
+                                 std::filesystem::perm_options::add);
+    std::filesystem::resize_file(huge, 32 + 96 * ((uint64_t(2) << 30) / 96));
+    const std::pair<std::string, std::u16string> cases[] = {
+        {torn, u"последняя запись оборвана (kalvo-archive repair её отрежет)"},
+        {empty, u"в файле нет ни одной записи"},
+        {huge, u"файл больше 512 МиБ, такого дня не бывает"},
+        {dir + "/gone.dat", u"файл не открывается (его нет, это не файл или он занят)"},
+    };
+    for (const auto& [path, reason] : cases) {
+        status.Clear();
+        CViewFile* view = Open(path);
+        EXPECT_EQ(status.LastText(kPaneMain), u"Возможно файл не имеет данных: " + reason) << path;
+        EXPECT_EQ(view->Chart().GetCount(), 0);
+    }
 }
 
 TEST_F(DayView, ExportWritesTheWholeDayAsTheToolDoesOrSaysWhyNot) {
@@ -256,6 +316,7 @@ TEST_F(DayView, ExportWritesTheWholeDayAsTheToolDoesOrSaysWhyNot) {
     PostAppEvent(view, WM_FORWARDMSG, kCmdExport);
     Pump();
     EXPECT_TRUE(boxes.empty());
+    EXPECT_EQ(status.LastText(kPaneMain), u"Exported 3 lines to " + Utf8ToUtf16(out));
     EXPECT_EQ(asked.mode, FileDialogOptions::Mode::kSave);
     EXPECT_EQ(asked.filter, u"EXEL Files (*.csv)");
     EXPECT_EQ(asked.default_extension, u"csv");
@@ -269,19 +330,24 @@ TEST_F(DayView, ExportWritesTheWholeDayAsTheToolDoesOrSaysWhyNot) {
         boxes.clear();
         answer = std::move(target);
         EXPECT_TRUE(view->OnCommand(kCmdExport));
-        return boxes.size() == 1 ? boxes[0] : u"?";
+        return boxes.size() == 1 ? boxes[0] : boxes.empty() ? u"" : u"?";
     };
-    EXPECT_EQ(failure(std::nullopt), u"Error: Не существует пути к файлу");  // cancelled
+    // Cancelling the dialog is no error: nothing is shown, nothing written.
+    status.Clear();
+    EXPECT_EQ(failure(std::nullopt), u"");
+    EXPECT_EQ(failure(std::string()), u"");
+    EXPECT_TRUE(status.Texts().empty());
     EXPECT_EQ(failure(dir + "/none/day.csv"), u"Error: Не могу открыть файл");
     // Over the day file itself: refused before anything is emptied.
     EXPECT_EQ(failure(day), u"Error: Не могу открыть файл");
     EXPECT_EQ(ReadBytes(day).size(), 32u + 6 * 96);
-    // The day file damaged since it was opened: the target is left empty.
+    // The day file damaged since it was opened: the earlier export stays as it was.
     std::filesystem::permissions(day, std::filesystem::perms::owner_write,
                                  std::filesystem::perm_options::add);
     std::filesystem::resize_file(day, 40);
     EXPECT_EQ(failure(out), u"Error: Ошибка чтения файла");
-    EXPECT_EQ(ReadBytes(out), "");
+    EXPECT_EQ(ReadBytes(out), written);
+    EXPECT_TRUE(status.Texts().empty());  // no success reported for a failure
 }
 
 }  // namespace

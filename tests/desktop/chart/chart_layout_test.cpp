@@ -32,6 +32,54 @@ TEST(ChartLayout, PlotIsCutToWholeDegreesAndCentred) {
     }
 }
 
+TEST(ChartLayout, ExtraMarginsMoveThePlotOnlyAsFarAsTheyMust) {
+    EXPECT_EQ(ComputeChartLayout(800, 600, 40, -15, 0, 0).plot,
+              ComputeChartLayout(800, 600, 40, -15).plot);
+    // 600 - 55 - 14 rows, cut to 495 (9 per degree), centred in the 586 rows below the extra
+    // 14 (without them it stands at 52).
+    const ChartLayout l = ComputeChartLayout(800, 600, 40, -15, 14, 0);
+    EXPECT_EQ(l.plot, (ChartRect{35, 59, 765, 495}));
+    EXPECT_EQ(l.pixels_per_degree, 9);
+    const ChartLayout b = ComputeChartLayout(800, 600, 40, -15, 0, 14);
+    EXPECT_EQ(b.plot, (ChartRect{35, 45, 765, 495}));
+}
+
+TEST(ChartText, PiecesFlowIntoRowsAndWhatDoesNotFitIsMarked) {
+    struct Case {
+        const char* name;
+        std::vector<int> widths;
+        int right, first_right, max_rows;
+        std::vector<FlowItem> items;  // x, row, width
+        int rows, ellipsis_x;
+    } cases[] = {
+        {"one row", {30, 30}, 100, 100, 3, {{0, 0, 30}, {40, 0, 30}}, 1, -1},
+        {"wraps", {50, 50, 50}, 120, 120, 5, {{0, 0, 50}, {60, 0, 50}, {0, 1, 50}}, 2, -1},
+        {"too wide for any row: cut", {300, 20}, 100, 100, 3, {{0, 0, 100}, {0, 1, 20}}, 2, -1},
+        {"a short first row is skipped", {100, 30}, 200, 80, 3, {{0, 1, 100}, {110, 1, 30}}, 2, -1},
+        {"left out, with room for the ellipsis",
+         {40, 40, 40, 40},
+         100,
+         100,
+         1,
+         {{0, 0, 40}},
+         1,
+         50},
+        {"nothing", {}, 100, 100, 2, {}, 0, -1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const FlowLayout flow = FlowPieces(c.widths, 0, c.right, 10, c.first_right, c.max_rows, 10);
+        ASSERT_EQ(flow.items.size(), c.items.size());
+        for (size_t i = 0; i < c.items.size(); ++i) {
+            EXPECT_EQ(flow.items[i].x, c.items[i].x) << i;
+            EXPECT_EQ(flow.items[i].row, c.items[i].row) << i;
+            EXPECT_EQ(flow.items[i].width, c.items[i].width) << i;
+        }
+        EXPECT_EQ(flow.rows, c.rows);
+        EXPECT_EQ(flow.ellipsis_x, c.ellipsis_x);
+    }
+}
+
 TEST(ChartGrid, StepAdaptsToTheScale) {
     struct Case {
         int step, ppd, want;
@@ -99,6 +147,9 @@ TEST(ChartRange, StoredDayRange) {
         {Temps({-3.7, 1.0}), 5, -5},
         {Temps({-7.2, -9.0}), 0, -10},
         {Temps({1e300, -1e300}), 1000005, -1000005},  // odd records cannot overflow
+        // NaN and infinity are no temperatures: they neither flatten the day nor hide it.
+        {Temps({NAN, 21.0, INFINITY, 18.0, -INFINITY}), 25, 10},
+        {Temps({NAN}), 0, 0},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(DayRange(c.samples).upper, c.upper);

@@ -11,6 +11,7 @@
 #include "core/common/colour.h"
 #include "core/common/text.h"
 #include "desktop/chart/chart.h"
+#include "desktop/widgets/qt_text.h"
 
 namespace kalvo {
 namespace {
@@ -144,6 +145,22 @@ TEST_F(CurveTest, DoubtfulPointsGetNoLineInAndInvalidOnesNothing) {
     EXPECT_EQ(Px(image, 71, y), kColourA);
 }
 
+TEST_F(CurveTest, NonNumbersUnderAValidFlagAreNotDrawn) {
+    // NaN at group 1, infinity at group 3: neither a point nor a line into or out of them (an
+    // infinity used to draw a line up off the plot).
+    const double t[] = {22.0, NAN, 22.0, INFINITY, 22.0};
+    for (int g = 0; g < 5; ++g) chart.Append(SampleList{Sample(1, kT0 + g, t[g], kColourA)});
+    const QImage image = chart.Compose(400, 255);
+    const int y = Row(22);
+    // The three readings are their squares and nothing else of the colour is there.
+    for (int x = 35; x < 89; ++x) {
+        for (int row = 0; row < image.height(); ++row) {
+            const bool square = (x - 35) % 18 < 4 && row >= y && row < y + 4;
+            EXPECT_EQ(Px(image, x, row) == kColourA, square) << x << "," << row;
+        }
+    }
+}
+
 TEST_F(CurveTest, ObservationLabelSpansTheDayOrTheViewUpToTheMarkedSample) {
     chart.SetAutoScrollSuspended(1);  // an empty chart has nothing to mark
     chart.SetAutoScrollSuspended(0);
@@ -225,6 +242,70 @@ TEST_F(ChartTest, OddSettingsNeitherDivideByZeroNorHang) {
     EXPECT_TRUE(chart.Compose(0, 0).isNull());
     chart.SetRange(INT_MAX, INT_MIN);
     EXPECT_EQ(chart.Compose(300, 1000).height(), 1000);
+}
+
+bool Overlap(const CChart::PlacedText& a, const CChart::PlacedText& b) {
+    return a.x < b.x + b.width && b.x < a.x + a.width && a.y < b.y + b.height &&
+           b.y < a.y + a.height;
+}
+
+// Names in the legend above the plot, the observation label below it: at 800 x 600 (and in a
+// narrow tab) no text runs into another or into the plot, and each name wears its curve colour.
+TEST_F(ChartTest, TextsAroundThePlotNeverOverlap) {
+    const std::u16string long_name = u"Очень длинное имя термометра N";  // 30 units
+    const uint32_t colours[] = {0xFFFF6347, 0xFFC71585, 0xFF3CB371, 0xFF6495ED,
+                                0xFF8A2BE2, 0xFFFF00FF, 0xFFDAA520, 0xFF20B2AA};
+    struct Case {
+        int width, height, thermometers;
+        bool long_names;
+    } cases[] = {
+        {800, 600, 2, false}, {800, 600, 8, true}, {560, 505, 6, false}, {300, 400, 8, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height) + " " +
+                     std::to_string(c.thermometers));
+        ASSERT_TRUE(chart.Init());
+        chart.SetRange(40, -15);
+        chart.SetSeriesCount(c.thermometers);
+        for (int g = 0; g < 3; ++g) {
+            SampleList batch;
+            for (int k = 0; k < c.thermometers; ++k) {
+                batch.push_back(Sample(0x28 + 0x100 * k, kT0 + 3600 * g, 20 + k, colours[k]));
+                batch.back().name = c.long_names ? long_name + char16_t(u'1' + k)
+                                                 : u"Термометр " + ToU16(int64_t(k + 1));
+            }
+            chart.Append(batch);
+        }
+        const QImage image = chart.Compose(c.width, c.height);
+        const ChartRect plot = chart.GetLayout().plot;
+        const auto& texts = chart.PlacedTexts();
+        int legend = 0;
+        for (size_t i = 0; i < texts.size(); ++i) {
+            const CChart::PlacedText& t = texts[i];
+            SCOPED_TRACE(ToQString(t.text).toStdString());
+            EXPECT_GE(t.x, 0);
+            EXPECT_GE(t.y, 0);
+            EXPECT_LE(t.x + t.width, c.width);
+            EXPECT_LE(t.y + t.height, c.height);
+            // Above or below the plot, never on it.
+            EXPECT_TRUE(t.y + t.height <= plot.y || t.y > plot.y + plot.height);
+            for (size_t j = i + 1; j < texts.size(); ++j)
+                EXPECT_FALSE(Overlap(t, texts[j])) << ToQString(texts[j].text).toStdString();
+            if (t.kind != CChart::PlacedText::kLegend || t.text == u"\u2026") continue;
+            EXPECT_EQ(t.colour, colours[legend]);
+            int inked = 0;  // the name is drawn in its colour
+            for (int y = t.y; y < t.y + t.height; ++y)
+                for (int x = t.x; x < t.x + t.width; ++x) inked += Px(image, x, y) == t.colour;
+            EXPECT_GT(inked, 5);
+            ++legend;
+        }
+        EXPECT_GT(legend, 0);
+        // One row of names leaves the plot where it was; more rows take no more than they need.
+        const ChartLayout bare = ComputeChartLayout(c.width, c.height, 40, -15);
+        if (!c.long_names && c.width == 800) {
+            EXPECT_EQ(plot, bare.plot);
+        }
+        EXPECT_GE(plot.height, bare.plot.height - 55 - 3 * 20);
+    }
 }
 
 // An untidy day: partial groups, a thermometer that goes silent, doubtful and missing readings,

@@ -2,8 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QMouseEvent>
 #include <QScrollBar>
+#include <QThread>
+#include <QToolTip>
 #include <QWheelEvent>
 
 #include <array>
@@ -57,12 +60,17 @@ void Pump() {
     QCoreApplication::sendPostedEvents();
 }
 
-// One button press as the window system delivers it; buttons are all the buttons held.
+// One button press and its release as the window system delivers them; buttons are all the
+// buttons held.
 void Press(QWidget* widget, QPoint at, Qt::MouseButton button = Qt::LeftButton,
            Qt::KeyboardModifiers modifiers = Qt::NoModifier, Qt::MouseButtons buttons = {}) {
     QMouseEvent event(QEvent::MouseButtonPress, QPointF(at), QPointF(widget->mapToGlobal(at)),
                       button, buttons ? buttons : Qt::MouseButtons(button), modifiers);
     QApplication::sendEvent(widget, &event);
+    QMouseEvent release(QEvent::MouseButtonRelease, QPointF(at), QPointF(widget->mapToGlobal(at)),
+                        button, (buttons ? buttons : Qt::MouseButtons(button)) & ~button,
+                        modifiers);
+    QApplication::sendEvent(widget, &release);
 }
 
 class LiveViewTest : public ::testing::Test {
@@ -96,6 +104,24 @@ class LiveViewTest : public ::testing::Test {
         return {l.plot.x + 9 * group_column + 1, row + 1};
     }
     QScrollBar* Bar() { return view->horizontalScrollBar(); }
+    // Waits for the tooltip to go away; true when it went.
+    static bool TooltipGone() {
+        QElapsedTimer waited;
+        waited.start();
+        while (QToolTip::isVisible() && waited.elapsed() < 3000) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+            QThread::msleep(10);
+        }
+        return !QToolTip::isVisible();
+    }
+    // What resting the mouse at a point shows; empty when nothing is shown.
+    std::u16string HoverText(QPoint at) {
+        QToolTip::hideText();
+        TooltipGone();
+        QHelpEvent help(QEvent::ToolTip, at, view->viewport()->mapToGlobal(at));
+        QApplication::sendEvent(view->viewport(), &help);
+        return QToolTip::isVisible() ? QToolTip::text().toStdU16String() : std::u16string();
+    }
 
     FakeHost host;
     std::unique_ptr<CKalvoView> view;
@@ -185,11 +211,40 @@ TEST_F(LiveViewTest, FollowsTheNewestTimeUntilTheUserScrolls) {
     EXPECT_EQ(view->ScrollExtentX(), 35 + 141 * 9 + 9);
     EXPECT_EQ(Bar()->value(), Bar()->maximum());
 
-    // A resize goes back to the start of the data.
+    // A resize keeps following the newest time.
     view->resize(600, 300);
     Pump();
-    EXPECT_EQ(view->ScrollExtentX(), 141 * 9 + 35);
-    EXPECT_EQ(Bar()->value(), 0);
+    EXPECT_EQ(view->ScrollExtentX(), 35 + 141 * 9 + 9);
+    EXPECT_EQ(Bar()->value(), Bar()->maximum());
+    EXPECT_EQ(host.flag, 0);
+}
+
+TEST_F(LiveViewTest, ScrollBarShowsWhereTheViewIs) {
+    view->SetSeriesCount(1);
+    for (int g = 0; g < 100; ++g) Feed(Batch(kT0 + g, {20}));
+    QCoreApplication::processEvents();  // the bar has appeared and the viewport shrunk
+    // Following: the thumb at the newest end, and the chart drawn from there.
+    ASSERT_GT(Bar()->maximum(), 0);
+    EXPECT_EQ(Bar()->value(), Bar()->maximum());
+    Paint();
+    EXPECT_EQ(view->Chart().GetScrollX(), view->ChartScrollX());
+    // The first step left is one step from the newest end.
+    const int end = Bar()->value();
+    Bar()->triggerAction(QAbstractSlider::SliderSingleStepSub);
+    EXPECT_EQ(host.flag, 1);
+    EXPECT_EQ(Bar()->value(), end - Bar()->singleStep());
+    // Scrolled away, a resize keeps the user's place.
+    const int left_at = Bar()->value() - 100;
+    Bar()->setValue(left_at);
+    view->resize(380, 320);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(Bar()->value(), left_at);
+    // Following again, a resize stays at the newest end.
+    host.flag = 0;
+    Feed(Batch(kT0 + 100, {20}));
+    view->resize(420, 280);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(Bar()->value(), Bar()->maximum());
 }
 
 TEST_F(LiveViewTest, PlainLeftClickOnAPointSetsTheTooltip) {
@@ -204,21 +259,32 @@ TEST_F(LiveViewTest, PlainLeftClickOnAPointSetsTheTooltip) {
     Press(view->viewport(), a);
     const std::u16string text_a = u"Улицасевер\nдом t= 21,25\nвремя - 15.11.2023 01:13:20";
     EXPECT_EQ(view->TooltipText(), text_a);
-    EXPECT_EQ(view->viewport()->toolTip().toStdU16String(), text_a);
+    // Shown at once, and not left on the viewport for hovering over empty space later.
+    EXPECT_TRUE(QToolTip::isVisible());
+    EXPECT_EQ(QToolTip::text().toStdU16String(), text_a);
+    EXPECT_TRUE(view->viewport()->toolTip().isEmpty());
 
-    // Ctrl, Shift or another button held: nothing changes; nor on the background.
+    // Ctrl, Shift or another button held: nothing changes.
     Press(view->viewport(), b, Qt::LeftButton, Qt::ControlModifier);
     Press(view->viewport(), b, Qt::LeftButton, Qt::ShiftModifier);
     Press(view->viewport(), b, Qt::RightButton);
     Press(view->viewport(), b, Qt::LeftButton, {}, Qt::LeftButton | Qt::RightButton);
-    Press(view->viewport(), b + QPoint(0, 30));
-    Press(view->viewport(), QPoint(5, 5));  // outside the plot
     EXPECT_EQ(view->TooltipText(), text_a);
+    // A plain click beside every point takes the old reading away.
+    Press(view->viewport(), b + QPoint(0, 30));
+    EXPECT_EQ(view->TooltipText(), u"");
+    EXPECT_TRUE(TooltipGone());
+    Press(view->viewport(), a);
+    Press(view->viewport(), QPoint(5, 5));  // outside the plot
+    EXPECT_EQ(view->TooltipText(), u"");
 
     Press(view->viewport(), b);
     EXPECT_EQ(view->TooltipText(),
               u"T1 t= 23,50\nвремя - 15.11.2023 01:13:20"
               u"\nИзмерение недостоверное");
+    // Resting the mouse: on empty space nothing, on a point that point's reading.
+    EXPECT_EQ(HoverText(b + QPoint(0, 30)), u"");
+    EXPECT_EQ(HoverText(a), text_a);
 }
 
 TEST_F(LiveViewTest, ClickAtAnyScrollOffsetFindsTheGroupDrawnUnderIt) {

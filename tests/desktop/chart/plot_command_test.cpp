@@ -104,6 +104,17 @@ TEST_F(PlotCommandTest, RejectedFilesAndBadArgumentsExitOneWithAReason) {
               std::string::npos)
         << errors;
     EXPECT_FALSE(fs::exists(png));
+
+    // 2 GiB of whole records (sparse): refused before anything is read or allocated.
+    const std::string huge = (dir / "day8.dat").string();
+    DayFileOptions options;
+    options.passes = 2;
+    ASSERT_TRUE(WriteDayFile(huge, options));
+    fs::resize_file(huge, 32 + 96 * ((uint64_t(2) << 30) / 96));
+    EXPECT_EQ(Plot({huge, png}), 1);
+    EXPECT_NE(errors.find(SHELL::ReadErrorText(SHELL::ReadError::kTooLarge)), std::string::npos)
+        << errors;
+    EXPECT_FALSE(fs::exists(png));
 }
 
 }  // namespace
