@@ -15,6 +15,7 @@ namespace kalvo {
 
 class GridKalvo;
 class GridSw;
+class StatusBar;
 
 inline constexpr char kSettingsFileName[] = "setting.stg";
 
@@ -45,12 +46,44 @@ enum class SettingsError {
 };
 const char* SettingsErrorText(SettingsError error);
 
-// The whole file image of the current state.
+// The whole file image of the current state: the rows present, then the records the tables keep
+// of devices absent in this run.
 std::vector<uint8_t> BuildSettingsImage(const SettingsPeer& peer, const GridKalvo& thermometers,
                                         const GridSw& switches);
 // Checks and applies an image field by field; what was applied before a failure stays applied.
+// Records without a row are kept by the tables (Absent()) for the next save.
 bool ApplySettingsImage(std::span<const uint8_t> image, SettingsPeer& peer, GridKalvo& thermometers,
                         GridSw& switches, SettingsError* why = nullptr);
+
+// ---- what start-up and the exit tell the user ----
+
+// A start without a settings file is a first start, not a fault.
+inline constexpr char16_t kSettingsDefaultsText[] =
+    u"No settings file yet, the default settings are in use";
+inline constexpr char16_t kSettingsCorruptText[] = u"The settings file is corrupted";
+inline constexpr char16_t kSettingsBoxCaption[] = u"Error";
+
+struct SettingsNotice {
+    std::u16string status;  // for the main pane
+    std::u16string box;     // text of a box captioned kSettingsBoxCaption; empty: no box
+};
+
+namespace SHELL {
+class SettingFileOps;
+}
+
+// After a load at start-up that failed. A missing file only gets a status text. A file that
+// exists and failed is moved aside to `<path>.bad` (an older one replaced) before anything can
+// save over it, and the box says where it went; the next start finds no file, so the box comes
+// once. A folder in the file's place stays; its box says that nothing can be saved.
+SettingsNotice SetAsideFailedSettings(const std::string& path, SettingsError why,
+                                      SHELL::SettingFileOps& ops);
+
+// Known devices that are not on the bus in this run, as one status text; empty when none.
+std::u16string AbsentDevicesText(const GridKalvo& thermometers, const GridSw& switches);
+// AbsentDevicesText in the main pane and on stderr; nothing when no device is absent.
+void ReportAbsentDevices(const GridKalvo& thermometers, const GridSw& switches,
+                         StatusBar* status_bar);
 
 namespace SHELL {
 
@@ -72,9 +105,10 @@ class CFileSetting : public CShell {
 
     // Writes the image to a temporary file beside `path` and renames it over the old file, so
     // a failed or interrupted save leaves the previous settings whole. The file is read-only
-    // between saves.
+    // between saves. A failure puts the text of its box into `why` (the path, the step and the
+    // system's reason); an empty path saves nothing and says nothing.
     bool Save(const std::string& path, const SettingsPeer& peer, const GridKalvo& thermometers,
-              const GridSw& switches);
+              const GridSw& switches, std::u16string* why = nullptr);
     bool Load(const std::string& path, SettingsPeer& peer, GridKalvo& thermometers,
               GridSw& switches, SettingsError* why = nullptr);
 

@@ -33,6 +33,27 @@ void CutToNameField(GridBase& grid, int row, int col) {
     if (text.size() > kNameUnits) grid.SetCellText(row, col, text.substr(0, kNameUnits));
 }
 
+void AbsentDevices::Keep(AbsentDevice device) {
+    std::lock_guard lock(mutex_);
+    for (AbsentDevice& kept : devices_) {
+        if (kept.serial == device.serial) {
+            kept = std::move(device);
+            return;
+        }
+    }
+    devices_.push_back(std::move(device));
+}
+
+std::vector<AbsentDevice> AbsentDevices::List() const {
+    std::lock_guard lock(mutex_);
+    return devices_;
+}
+
+void AbsentDevices::Clear() {
+    std::lock_guard lock(mutex_);
+    devices_.clear();
+}
+
 uint32_t PaletteColour(int row) {
     return row >= 0 && row < int(kPalette.size()) ? kPalette[size_t(row)] : kPaletteRest;
 }
@@ -47,6 +68,7 @@ bool GridKalvo::Fill(const COneWireBus& bus) {
 
 bool GridKalvo::Fill(const std::vector<RomCode>& thermometers) {
     SetColumns(ThermometerColumns());
+    absent_.Clear();
     if (thermometers.empty()) return false;
     for (size_t i = 0; i < thermometers.size(); ++i) {
         const int row = AppendRow();

@@ -3,6 +3,7 @@
 // state and chart colour for it. The cells are the store; every thread reads and writes them
 // through GridBase's accessors.
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -39,6 +40,28 @@ uint32_t PaletteColour(int row);
 constexpr size_t kNameUnits = 31;
 void CutToNameField(GridBase& grid, int row, int col);
 
+// A device the settings file knows but the bus did not show in this run. Its record is kept
+// byte for byte, so the next save writes it back and a device unplugged for one start keeps
+// its settings.
+struct AbsentDevice {
+    std::u16string serial;
+    std::u16string name;  // what the user calls it; empty when it has no name
+    std::vector<uint8_t> record;
+};
+
+// The absent devices of one table, in the order the file gave them.
+class AbsentDevices {
+  public:
+    // Replaces a device of the same serial, which keeps its place.
+    void Keep(AbsentDevice device);
+    std::vector<AbsentDevice> List() const;
+    void Clear();
+
+  private:
+    mutable std::mutex mutex_;
+    std::vector<AbsentDevice> devices_;
+};
+
 class GridKalvo : public GridBase, public ThermometerRows {
   public:
     static constexpr int kColNumber = 0;
@@ -67,8 +90,15 @@ class GridKalvo : public GridBase, public ThermometerRows {
 
     uint32_t CellBackground(int row, int col) const override;
 
+    // Thermometers of the settings file that are not on the bus in this run.
+    AbsentDevices& Absent() { return absent_; }
+    const AbsentDevices& Absent() const { return absent_; }
+
   protected:
     void OnUserEdit(int row, int col) override;
+
+  private:
+    AbsentDevices absent_;
 };
 
 }  // namespace kalvo

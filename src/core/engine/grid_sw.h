@@ -2,12 +2,36 @@
 // The switch table: one row per DS2413 of the bus inventory, with the user's thresholds, types,
 // scenarios and controlling thermometers for its two channels, and the channels' states.
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/engine/grid_kalvo.h"
 
 namespace kalvo {
+
+// What a fixed threshold may be, degrees C: the range the sensors measure.
+constexpr double kThresholdMin = -55.0;
+constexpr double kThresholdMax = 125.0;
+// Units a threshold text keeps in the settings file.
+constexpr size_t kThresholdUnits = 5;
+
+// Status texts of a refused threshold entry.
+inline constexpr char16_t kThresholdRangeText[] = u"Порог должен быть числом от -55 до 125 °C";
+inline constexpr char16_t kThresholdOrderText[] = u"Тн должен быть не больше Тв";
+
+// A threshold text as a number within the limits (decimal comma or point); nothing for any other
+// text, a blank one included.
+std::optional<double> ReadThreshold(std::u16string_view text);
+
+// The two thresholds of a channel as the thermostat uses them.
+struct ThresholdPair {
+    double low = 0;
+    double high = 0;
+};
+// Both texts valid thresholds with Тн <= Тв; nothing otherwise.
+std::optional<ThresholdPair> ValidThresholds(std::u16string_view low, std::u16string_view high);
 
 class GridSw : public GridBase, public SwitchRows {
   public:
@@ -50,6 +74,20 @@ class GridSw : public GridBase, public SwitchRows {
     };
     Thresholds ChannelThresholds(int row, int channel) const;
 
+    static bool IsThresholdColumn(int col);
+    // A user's entry for a threshold cell, before it reaches the cell: the text to store (blank
+    // clears the threshold; a number longer than the file keeps is rounded to fit), or nothing,
+    // with the status text that refuses it, when it is not a threshold or would put Тн above Тв.
+    struct ThresholdEntry {
+        std::optional<std::u16string> text;
+        std::u16string refusal;
+    };
+    ThresholdEntry CheckThresholdEntry(int row, int col, std::u16string_view typed) const;
+
+    // Switches of the settings file that are not on the bus in this run.
+    AbsentDevices& Absent() { return absent_; }
+    const AbsentDevices& Absent() const { return absent_; }
+
     // SwitchRows: both state cells from a DS2413 status byte (pin bits 0 and 2, low = on).
     void RefreshSwitchRow(RomCode code, uint8_t status) override;
 
@@ -57,6 +95,9 @@ class GridSw : public GridBase, public SwitchRows {
 
   protected:
     void OnUserEdit(int row, int col) override;
+
+  private:
+    AbsentDevices absent_;
 };
 
 }  // namespace kalvo

@@ -24,6 +24,8 @@ constexpr uint16_t kFlagMask = 0x7;
 constexpr int kPeriodMin = 2;
 constexpr int kPeriodMax = 10;
 constexpr int kPeriodDefault = 2;
+// Status text of a refused period entry.
+inline constexpr char16_t kPeriodRangeText[] = u"Значения должны быть в диапазоне 2 - 10 секунд";
 
 class SettingsPeer {
   public:

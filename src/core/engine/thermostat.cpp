@@ -113,11 +113,16 @@ void Thermostat::FixedControl(int row, RomCode code, int channel, double tempera
     const GridSw::Thresholds texts = switches_.ChannelThresholds(row, channel);
     // An empty threshold leaves the channel as it is.
     if (IsBlank(texts.low) || IsBlank(texts.high)) return;
-    // A threshold that is not a number reads as 0.
-    const double low = ReadNumber(texts.low).value_or(0.0);
-    const double high = ReadNumber(texts.high).value_or(0.0);
+    // Thresholds that are no numbers, lie outside what a sensor measures or are crossed (an
+    // older file, a typing slip) control nothing: the output goes off rather than heat or cool
+    // towards a threshold nobody meant.
+    const std::optional<ThresholdPair> thresholds = ValidThresholds(texts.low, texts.high);
+    if (!thresholds) {
+        outputs_.SetChannel(code, 0, channel);
+        return;
+    }
     const int type = switches_.CellNumber(row, GridSw::Col(channel, GridSw::kColTypeA));
-    Apply(code, channel, Hysteresis(temperature, low, high, type));
+    Apply(code, channel, Hysteresis(temperature, thresholds->low, thresholds->high, type));
 }
 
 void Thermostat::ScenarioControl(int scenario, RomCode code, int channel, int type,

@@ -25,6 +25,11 @@ constexpr int32_t kCyclesLimit = 65535;
 constexpr char16_t kEmptyDelayText[] = u"0:0:0;";
 constexpr char16_t kEmptyStepText[] = u"0:0:0; 125/125";
 
+// How a step shows in its cell: as loaded from a file and after an edit.
+std::u16string StepText(const ScenarioStep& step) {
+    return FormatDuration(step.duration) + u" " + FormatThresholds(step.lower, step.upper);
+}
+
 // now - start without signed overflow.
 int64_t Elapsed(int64_t now, int64_t start) {
     return static_cast<int64_t>(static_cast<uint64_t>(now) - static_cast<uint64_t>(start));
@@ -173,9 +178,7 @@ void GridSn::ShowRecordLocked(const ScenarioRecord& record) {
     PutNumber(row, kColCycles, record.cycles);
     PutText(row, kColDelay, FormatDuration(record.delay));
     for (int k = 0; k < kScenarioSteps; ++k) {
-        const ScenarioStep& step = record.steps[k];
-        PutText(row, kColFirstStep + k,
-                FormatDuration(step.duration) + u" " + FormatThresholds(step.lower, step.upper));
+        PutText(row, kColFirstStep + k, StepText(record.steps[k]));
     }
 }
 
@@ -397,6 +400,23 @@ void GridSn::OnUserEdit(int row, int col) {
         if (CellText(row, col).empty()) PutText(row, col, kEmptyStepText);
     }
     UpdateRowLocked(row);
+    // What was typed gives way to what runs: "0:0:30;20,5/25.5" runs as 20/25, "99:99:99" is
+    // 100:40:39, a delay past 18:12:15 wraps.
+    if (col == kColDelay || (col >= kColFirstStep && col < kColumnCount)) {
+        ScenarioRecord stored = ScenarioRecord::Fresh(row);
+        StoreRowLocked(row, stored);
+        PutText(row, col,
+                col == kColDelay ? FormatDuration(stored.delay)
+                                 : StepText(stored.steps[col - kColFirstStep]));
+    }
+}
+
+std::optional<std::u16string> GridSn::RefusalOf(int col, std::u16string_view typed) {
+    if (typed.empty()) return std::nullopt;
+    if (col == kColDelay && !StepTextParses(typed, false)) return kDelayRefusedText;
+    if (col >= kColFirstStep && col < kColumnCount && !StepTextParses(typed, true))
+        return kStepRefusedText;
+    return std::nullopt;
 }
 
 void GridSn::OnUserClick(int row, int col) {

@@ -3,7 +3,9 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -13,6 +15,11 @@
 namespace kalvo {
 
 class StatusBar;
+
+// Status texts of a refused delay or step entry.
+inline constexpr char16_t kDelayRefusedText[] = u"Задержка не принята: введите Час:Мин:Сек;";
+inline constexpr char16_t kStepRefusedText[] =
+    u"Шаг сценария не принят: введите Час:Мин:Сек;Тн/Тв, например 2:35:12;25/30";
 
 // The scenario table: 16 rows of texts the user edits, and the 16 records built from them that
 // the thermostat runs. The window thread edits, loads and restarts; the measurement thread
@@ -91,10 +98,16 @@ class GridSn : public GridBase {
     int EndOfCycle(int row, uint32_t configured_cycles);
     void ClearRunMarks(int row);
 
+    // A user's entry for a cell, before it reaches the cell: nothing when it is taken, else the
+    // status text that refuses it. A delay or step text must parse (StepTextParses); an empty
+    // one is taken, since the end-of-edit rule turns it into the default.
+    static std::optional<std::u16string> RefusalOf(int col, std::u16string_view typed);
+
     // Cell colours from the run marks.
     uint32_t CellBackground(int row, int col) const override;
 
   protected:
+    // The end-of-edit rules; a delay or step cell then shows its text as it runs and saves.
     void OnUserEdit(int row, int col) override;
     void OnUserClick(int row, int col) override;
 

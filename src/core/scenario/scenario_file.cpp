@@ -66,14 +66,23 @@ void SaveScenariosWithDialog(const GridSn& grid, const ScenarioFileChooser& choo
     Report(status_bar, SaveScenarios(grid, *path).status);
 }
 
-bool LoadScenariosWithDialog(GridSn& grid, const ScenarioFileChooser& choose,
-                             StatusBar* status_bar) {
+bool LoadScenariosWithDialog(GridSn& grid, const ScenarioFileChooser& choose, StatusBar* status_bar,
+                             bool clear_failure) {
     const std::optional<std::string> path = choose ? choose(ScenarioFolder()) : std::nullopt;
-    ScenarioFileResult result;
-    if (path) result = LoadScenarios(grid, *path);
-    Report(status_bar, result.status);
-    if (!result.ok) Report(status_bar, kScenarioLoadFailedText);
-    return result.ok;
+    if (!path) {
+        Report(status_bar, kScenarioLoadFailedText);
+        return false;
+    }
+    const ScenarioFileResult result = LoadScenarios(grid, *path);
+    if (result.ok) {
+        if (clear_failure && status_bar) status_bar->SetPaneText(kPaneMain, u"");
+        return true;
+    }
+    // One text, so the reason is not overwritten by the general one.
+    const std::u16string_view reason =
+        result.status.empty() ? std::u16string_view(kScenarioOpenFailedText) : result.status;
+    Report(status_bar, std::u16string(kScenarioLoadFailedText) + u": " + std::u16string(reason));
+    return false;
 }
 
 }  // namespace kalvo

@@ -44,9 +44,12 @@ using ScenarioFileChooser = std::function<std::optional<std::string>(const std::
 // for a path and saves. Cancelling says nothing.
 void SaveScenariosWithDialog(const GridSn& grid, const ScenarioFileChooser& choose,
                              StatusBar* status_bar);
-// The "Load Scenario" button: asks for a path and loads. Any outcome but success, a cancelled
-// dialog included, ends with kScenarioLoadFailedText. True on success.
-bool LoadScenariosWithDialog(GridSn& grid, const ScenarioFileChooser& choose,
-                             StatusBar* status_bar);
+// The "Load Scenario" button: asks for a path and loads. Any outcome but success says
+// kScenarioLoadFailedText, followed by the reason when there is one ("Ошибка загрузки файла
+// сценария: Файл сценария испорчен"); a cancelled dialog says it alone. A success says nothing,
+// except that it clears the pane when `clear_failure` (an earlier load's failure is showing).
+// True on success.
+bool LoadScenariosWithDialog(GridSn& grid, const ScenarioFileChooser& choose, StatusBar* status_bar,
+                             bool clear_failure = false);
 
 }  // namespace kalvo

@@ -36,7 +36,39 @@ int32_t ReadNumber(std::u16string_view token) {
     return static_cast<int32_t>(std::min<int64_t>(magnitude, std::numeric_limits<int32_t>::max()));
 }
 
+// Blanks, one sign (when allowed), then at least one digit.
+bool BeginsWithNumber(std::u16string_view token, bool sign_allowed) {
+    size_t p = 0;
+    while (p < token.size() && IsBlank(token[p])) ++p;
+    if (sign_allowed && p < token.size() && (token[p] == u'+' || token[p] == u'-')) ++p;
+    return p < token.size() && token[p] >= u'0' && token[p] <= u'9';
+}
+
+// The pieces between separators, empty ones dropped.
+std::vector<std::u16string_view> Tokens(std::u16string_view text) {
+    std::vector<std::u16string_view> tokens;
+    size_t p = 0;
+    while (p < text.size()) {
+        while (p < text.size() && IsSeparator(text[p])) ++p;
+        const size_t begin = p;
+        while (p < text.size() && !IsSeparator(text[p])) ++p;
+        if (p > begin) tokens.push_back(text.substr(begin, p - begin));
+    }
+    return tokens;
+}
+
 }  // namespace
+
+bool StepTextParses(std::u16string_view text, bool with_thresholds) {
+    const std::vector<std::u16string_view> tokens = Tokens(text);
+    if (tokens.size() != 3 && !(with_thresholds && tokens.size() == 5)) return false;
+    for (size_t i = 0; i < tokens.size(); ++i)
+        if (!BeginsWithNumber(tokens[i], i >= 3)) return false;
+    const uint64_t h = uint32_t(ReadNumber(tokens[0]));
+    const uint64_t m = uint32_t(ReadNumber(tokens[1]));
+    const uint64_t s = uint32_t(ReadNumber(tokens[2]));
+    return (h * 60 + m) * 60 + s <= std::numeric_limits<uint32_t>::max();
+}
 
 uint32_t ParseStepText(std::u16string_view text, int32_t* lower, int32_t* upper) {
     // At most six tokens matter: three for the time, two thresholds, and one more to tell that

@@ -12,6 +12,12 @@ namespace kalvo {
 uint32_t ParseStepText(std::u16string_view text, int32_t* lower = nullptr,
                        int32_t* upper = nullptr);
 
+// Whether a typed text reads as what it is meant to be, stricter than ParseStepText: three
+// numbers H:M:S, and for a step optionally two more for Тн/Тв. Every piece must begin with a
+// number (what follows it is ignored, as ParseStepText does), the time parts carry no sign, and
+// the time must fit 32 bits. "abc", "1:0:0;25" and "-1:0:0" do not.
+bool StepTextParses(std::u16string_view text, bool with_thresholds);
+
 // "H:M:S;" without leading zeros, hours unbounded (5400 -> "1:30:0;").
 std::u16string FormatDuration(uint32_t seconds);
 // "L/U" in full (20, 30 -> "20/30").

@@ -12,6 +12,7 @@
 
 #include "core/common/colour.h"
 #include "core/common/messages.h"
+#include "core/common/status_bar.h"
 #include "core/scenario/scenario_file.h"
 #include "desktop/widgets/app_event.h"
 #include "desktop/widgets/file_dialog.h"
@@ -62,6 +63,17 @@ CDlgSn::CDlgSn(GridSn& grid, FrameLink* frame, QWidget* parent)
 
     view_ = new PropertyGrid(grid_, this);
     view_->setObjectName(QStringLiteral("ScenarioGrid"));
+    // A delay or step that does not parse never reaches the table: the cell keeps the step that
+    // runs now.
+    view_->SetEditCheck(
+        [this](int, int col, const std::u16string& typed) -> std::optional<std::u16string> {
+            const std::optional<std::u16string> refusal = GridSn::RefusalOf(col, typed);
+            if (status_bar_ && (refusal || refusal_shown_))
+                status_bar_->SetPaneText(kPaneMain, refusal ? *refusal : u"");
+            refusal_shown_ = refusal.has_value();
+            if (refusal) return std::nullopt;
+            return typed;
+        });
 
     save_ = new QPushButton(QStringLiteral("Save Scenario"), this);
     load_ = new QPushButton(QStringLiteral("Load Scenario"), this);
@@ -152,8 +164,11 @@ void CDlgSn::SaveScenarios() {
 }
 
 bool CDlgSn::LoadScenarios() {
-    return LoadScenariosWithDialog(grid_, DialogFor(window(), FileDialogOptions::Mode::kOpen),
-                                   status_bar_);
+    const bool loaded =
+        LoadScenariosWithDialog(grid_, DialogFor(window(), FileDialogOptions::Mode::kOpen),
+                                status_bar_, load_failure_shown_);
+    load_failure_shown_ = !loaded;
+    return loaded;
 }
 
 bool CDlgSn::event(QEvent* event) {

@@ -58,6 +58,9 @@ class CDlgSn : public QWidget {
     GridSn& grid_;
     FrameLink* frame_;
     StatusBar* status_bar_ = nullptr;
+    // The main pane says why an entry or the last load failed; the next success clears it.
+    bool refusal_shown_ = false;
+    bool load_failure_shown_ = false;
     StatusBarBinding binding_{grid_};
     PropertyGrid* view_;
     QPushButton* save_;

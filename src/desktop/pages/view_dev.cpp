@@ -10,6 +10,8 @@
 #include <QRegularExpressionValidator>
 #include <QVBoxLayout>
 
+#include "core/common/messages.h"
+#include "core/common/status_bar.h"
 #include "core/common/text.h"
 #include "core/engine/program.h"
 #include "desktop/widgets/channel_diagram.h"
@@ -68,6 +70,17 @@ void CViewDev::BuildLayout() {
     switch_view_ = new PropertyGrid(program_.Switches(), this);
     switch_view_->setObjectName(QStringLiteral("SwitchGrid"));
     switch_view_->SetListBackground(kSwitchListColour);
+    // A threshold that is not one never reaches the table: the cell keeps what runs now.
+    switch_view_->SetEditCheck(
+        [this](int row, int col, const std::u16string& typed) -> std::optional<std::u16string> {
+            if (!GridSw::IsThresholdColumn(col)) return typed;
+            GridSw::ThresholdEntry entry = program_.Switches().CheckThresholdEntry(row, col, typed);
+            // The refusal stays until an entry is taken.
+            if (status_bar_ && (!entry.text || refusal_shown_))
+                status_bar_->SetPaneText(kPaneMain, entry.text ? u"" : entry.refusal);
+            refusal_shown_ = !entry.text;
+            return std::move(entry.text);
+        });
 
     heater_ = new ChannelDiagram(ChannelDiagram::Kind::kHeater, this);
     cooler_ = new ChannelDiagram(ChannelDiagram::Kind::kCooler, this);
@@ -98,10 +111,28 @@ bool CViewDev::eventFilter(QObject* watched, QEvent* event) {
         const int key = static_cast<QKeyEvent*>(event)->key();
         if (key == Qt::Key_Return || key == Qt::Key_Enter) {
             program_.GetEngine().OnPeriodEntered(FromQString(period_->text()));
+            ShowRunningPeriod();
+            return true;
+        }
+        if (key == Qt::Key_Escape) {
+            ShowRunningPeriod();
             return true;
         }
     }
+    // Only Enter changes the period; whatever else was typed goes when the edit is left, so the
+    // box never shows a period that does not run. A window that merely loses the focus keeps
+    // the typing for the user's return.
+    if (watched == period_ && event->type() == QEvent::FocusOut) {
+        const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+        if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason)
+            ShowRunningPeriod();
+    }
     return QWidget::eventFilter(watched, event);
+}
+
+void CViewDev::ShowRunningPeriod() {
+    const QString running = ToQString(ToU16(program_.GetEngine().Period()));
+    if (period_->text() != running) period_->setText(running);
 }
 
 void CViewDev::ShowPeriodAndFlags(int period, uint16_t flags) {

@@ -15,6 +15,7 @@ namespace kalvo {
 class ChannelDiagram;
 class Program;
 class PropertyGrid;
+class StatusBar;
 
 class CViewDev : public QWidget {
   public:
@@ -26,6 +27,10 @@ class CViewDev : public QWidget {
 
     // The period edit and the three check boxes, as the engine holds them.
     void ShowPeriodAndFlags(int period, uint16_t flags);
+
+    // The main window's status bar (it arrives with the start-up); refused table entries say
+    // why in its main pane. May be null; it must outlive the page or be reset first.
+    void SetStatusBar(StatusBar* status_bar) { status_bar_ = status_bar; }
 
     PropertyGrid* ThermometerView() const { return thermometer_view_; }
     PropertyGrid* SwitchView() const { return switch_view_; }
@@ -42,8 +47,12 @@ class CViewDev : public QWidget {
 
   private:
     void BuildLayout();
+    // The period that runs, in the edit: after Enter, and when the edit is left without it.
+    void ShowRunningPeriod();
 
     Program& program_;
+    StatusBar* status_bar_ = nullptr;
+    bool refusal_shown_ = false;  // the main pane says why an entry was refused
 
     QGroupBox* options_box_ = nullptr;
     QCheckBox* write_file_ = nullptr;

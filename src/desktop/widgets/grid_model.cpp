@@ -184,8 +184,15 @@ bool GridModel::setData(const QModelIndex& index, const QVariant& value, int rol
     switch (KindAt(col)) {
         case CellKind::kText: {
             if (role != Qt::EditRole) return false;
-            const std::u16string text = FromQString(value.toString());
+            std::u16string text = FromQString(value.toString());
+            // An editor closed unchanged is no entry, whatever the cell holds.
             if (text == grid_.CellText(row, col)) return false;
+            if (check_) {
+                std::optional<std::u16string> checked = check_(row, col, text);
+                if (!checked) return false;
+                text = std::move(*checked);
+                if (text == grid_.CellText(row, col)) return false;
+            }
             changed = grid_.UserSetText(row, col, text);
             break;
         }

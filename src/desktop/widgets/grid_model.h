@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "core/common/grid_base.h"
 
@@ -23,6 +25,11 @@ class GridModel : public QAbstractTableModel {
     // after a click (kNotifyCellClicked). For a click, a non-zero answer keeps the view from
     // going on with its own handling (starting the in-place editor).
     using NotifyHandler = std::function<int(int code, int row, int col)>;
+    // Looks at what the user typed into a text cell before it reaches the grid: the text to
+    // store (perhaps normalised), or nothing to refuse the edit, which leaves the cell as it was
+    // (the check tells the user why).
+    using EditCheck =
+        std::function<std::optional<std::u16string>(int row, int col, const std::u16string& typed)>;
 
     // The grid must outlive the model.
     explicit GridModel(GridBase& grid, QObject* parent = nullptr);
@@ -30,6 +37,7 @@ class GridModel : public QAbstractTableModel {
 
     GridBase& Grid() const { return grid_; }
     void SetNotifyHandler(NotifyHandler handler) { notify_ = std::move(handler); }
+    void SetEditCheck(EditCheck check) { check_ = std::move(check); }
     int Notify(int code, int row, int col) const;
 
     CellKind KindAt(int col) const;
@@ -59,6 +67,7 @@ class GridModel : public QAbstractTableModel {
     GridBase& grid_;
     std::unique_ptr<Forwarder> forwarder_;
     NotifyHandler notify_;
+    EditCheck check_;
     int rows_ = 0;
     int cols_ = 0;
     std::vector<CellKind> kinds_;

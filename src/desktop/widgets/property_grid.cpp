@@ -174,7 +174,18 @@ PropertyGrid::PropertyGrid(GridBase& grid, QWidget* parent)
     header->setStretchLastSection(false);
     header->setMinimumSectionSize(8);
 
-    connect(model_, &QAbstractItemModel::modelReset, this, [this] { ApplyColumns(); });
+    connect(model_, &QAbstractItemModel::modelReset, this, [this] {
+        ApplyColumns();
+        FitToContent(0, model_->columnCount() - 1);
+    });
+    connect(model_, &QAbstractItemModel::dataChanged, this,
+            [this](const QModelIndex& from, const QModelIndex& to) {
+                FitToContent(from.column(), to.column());
+            });
+    connect(header, &QHeaderView::sectionResized, this, [this](int section, int, int) {
+        if (!fitting_ && section >= 0 && section < int(user_sized_.size()))
+            user_sized_[size_t(section)] = true;
+    });
     connect(this, &QAbstractItemView::clicked, this,
             [this](const QModelIndex& index) { OnClicked(index); });
     connect(this, &QAbstractItemView::doubleClicked, this,
@@ -193,12 +204,34 @@ void PropertyGrid::ApplyColumns() {
     QHeaderView* header = horizontalHeader();
     const QFontMetrics metrics(header->font());
     const double scale = ColumnScale();
+    fitting_ = true;
     for (int c = 0; c < count; ++c) {
         const GridColumn column = Grid().Column(c);
         const int text = metrics.horizontalAdvance(ToQString(column.header)) + 12;
         header->resizeSection(c, std::max(int(column.width * scale + 0.5), text));
     }
+    fitting_ = false;
+    user_sized_.assign(size_t(count), false);
     applied_columns_ = count;
+}
+
+void PropertyGrid::FitToContent(int first, int last) {
+    const int columns = std::min(model_->columnCount(), int(user_sized_.size()));
+    const int rows = model_->rowCount();
+    const QFontMetrics metrics(font());
+    for (int c = std::max(first, 0); c <= last && c < columns; ++c) {
+        if (model_->KindAt(c) != CellKind::kReadOnlyText || user_sized_[size_t(c)]) continue;
+        int widest = 0;
+        for (int r = 0; r < rows; ++r)
+            widest = std::max(
+                widest, metrics.horizontalAdvance(model_->data(model_->index(r, c)).toString()));
+        // The cell's text margins (4 and 3 pixels) and one to spare.
+        const int needed = widest + 8;
+        if (needed <= columnWidth(c)) continue;
+        fitting_ = true;
+        horizontalHeader()->resizeSection(c, needed);
+        fitting_ = false;
+    }
 }
 
 double PropertyGrid::ColumnScale() const {

@@ -6,6 +6,7 @@
 #include <QTableView>
 
 #include <cstdint>
+#include <vector>
 
 #include "core/common/grid_base.h"
 #include "desktop/widgets/grid_model.h"
@@ -23,6 +24,7 @@ class PropertyGrid : public QTableView {
     void SetNotifyHandler(GridModel::NotifyHandler handler) {
         model_->SetNotifyHandler(std::move(handler));
     }
+    void SetEditCheck(GridModel::EditCheck check) { model_->SetEditCheck(std::move(check)); }
     // Factor from the tables' pixel widths, laid out for a small dialog font, to this font's
     // (at least 1).
     double ColumnScale() const;
@@ -42,11 +44,16 @@ class PropertyGrid : public QTableView {
   private:
     class Delegate;
     void ApplyColumns();
+    // Widens the read-only text columns among first..last that the user has not sized to
+    // their widest cell: nobody can open those cells to read what does not fit.
+    void FitToContent(int first, int last);
     void OnClicked(const QModelIndex& index);
     void OnDoubleClicked(const QModelIndex& index);
 
     GridModel* model_;
     int applied_columns_ = -1;
+    std::vector<bool> user_sized_;
+    bool fitting_ = false;
 };
 
 }  // namespace kalvo

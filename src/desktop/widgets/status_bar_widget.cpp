@@ -3,8 +3,10 @@
 #include <QCoreApplication>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPainter>
 #include <QPixmap>
 #include <QProgressBar>
+#include <QStyle>
 #include <QThread>
 
 #include "desktop/widgets/qt_text.h"
@@ -22,12 +24,49 @@ QPixmap MarkPixmap(StatusBar::Mark mark) {
     return pixmap;
 }
 
+// A pane's label. A text longer than the pane ends in "…" and shows whole as the tooltip;
+// text() stays the whole text.
+class PaneLabel : public QLabel {
+  public:
+    explicit PaneLabel(QWidget* parent) : QLabel(parent) {}
+
+    void SetPaneText(const QString& text) {
+        if (text == this->text()) return;
+        setText(text);
+        UpdateTip();
+    }
+
+  protected:
+    void paintEvent(QPaintEvent* event) override {
+        const QString shown = Shown();
+        if (shown == text()) {
+            QLabel::paintEvent(event);
+            return;
+        }
+        QPainter painter(this);
+        drawFrame(&painter);
+        style()->drawItemText(&painter, contentsRect(),
+                              QStyle::visualAlignment(layoutDirection(), alignment()), palette(),
+                              isEnabled(), shown, foregroundRole());
+    }
+    void resizeEvent(QResizeEvent* event) override {
+        QLabel::resizeEvent(event);
+        UpdateTip();
+    }
+
+  private:
+    QString Shown() const {
+        return fontMetrics().elidedText(text(), Qt::ElideRight, contentsRect().width());
+    }
+    void UpdateTip() { setToolTip(Shown() == text() ? QString() : text()); }
+};
+
 }  // namespace
 
 CMPSBarWithProgressAndBMP::CMPSBarWithProgressAndBMP(QWidget* parent) : QStatusBar(parent) {
     setObjectName(QStringLiteral("StatusBar"));
     for (int i = 0; i < kPaneCount; ++i) {
-        auto* pane = new QLabel(this);
+        auto* pane = new PaneLabel(this);
         pane->setObjectName(QStringLiteral("pane%1").arg(i));
         pane->setFrameShape(QFrame::NoFrame);
         pane->setTextFormat(Qt::PlainText);
@@ -175,8 +214,7 @@ void CMPSBarWithProgressAndBMP::Refresh() {
         s = state_;
     }
     for (int i = 0; i < kPaneCount; ++i) {
-        const QString text = ToQString(s.texts[size_t(i)]);
-        if (panes_[size_t(i)]->text() != text) panes_[size_t(i)]->setText(text);
+        static_cast<PaneLabel*>(panes_[size_t(i)])->SetPaneText(ToQString(s.texts[size_t(i)]));
         QLabel* mark = marks_[size_t(i)];
         const Mark wanted = s.marks[size_t(i)];
         if (wanted == kMarkNone) {

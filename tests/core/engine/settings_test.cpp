@@ -1,8 +1,13 @@
 // setting.stg: the byte layout against a hand-made reference file (tests/data/engine), the load
-// rules, every load failure with what stays applied, and saves that fail.
+// rules, every load failure with what stays applied, saves that fail and why, the devices that
+// miss a start, and a failed file set aside.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cerrno>
+#include <cstring>
+
+#include "core/common/text.h"
 #include "core/engine/engine_test_util.h"
 #include "core/engine/file_setting.h"
 
@@ -157,6 +162,114 @@ TEST_F(SettingsTest, FailedSaveKeepsThePreviousFile) {
     struct stat st {};
     ASSERT_EQ(stat(path.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0222, 0u);
+}
+
+// Each failed save says where and why; an empty path (nowhere to save) says nothing.
+TEST_F(SettingsTest, FailedSaveSaysWhy) {
+    struct FailingSync : SHELL::SettingFileOps {
+        bool SyncFile(const std::string&) override { return errno = EIO, false; }
+    } failing_sync;
+    const std::string folder = dir.File("setting.stg");
+    std::filesystem::create_directory(folder);
+    std::u16string why;
+    EXPECT_FALSE(SHELL::CFileSetting().Save(folder, peer, t, s, &why));
+    EXPECT_EQ(why,
+              Utf8ToUtf16("The settings could not be saved to " + folder + ": it is a folder."));
+    EXPECT_FALSE(std::filesystem::exists(folder + ".tmp"));
+
+    const std::string path = dir.File("other.stg");
+    EXPECT_FALSE(SHELL::CFileSetting(failing_sync).Save(path, peer, t, s, &why));
+    EXPECT_EQ(why, Utf8ToUtf16("The settings could not be saved to " + path + ": cannot flush " +
+                               path + ".tmp to the disk (" + std::strerror(EIO) + ")."));
+    EXPECT_FALSE(SHELL::CFileSetting().Save(dir.File("none/setting.stg"), peer, t, s, &why));
+    EXPECT_NE(why.find(u"cannot create"), std::u16string::npos) << Utf16ToUtf8(why);
+
+    EXPECT_FALSE(SHELL::CFileSetting().Save("", peer, t, s, &why));
+    EXPECT_EQ(why, u"");
+    EXPECT_TRUE(SHELL::CFileSetting().Save(path, peer, t, s, &why));
+    EXPECT_EQ(why, u"");
+}
+
+// A thermometer and the switch miss one start: their records come back with them, after the
+// rows present, in a file that older readers take alike.
+TEST_F(SettingsTest, DevicesMissingForOneStartKeepTheirSettings) {
+    SetReferenceState();
+    const std::string path = dir.File("setting.stg");
+    ASSERT_TRUE(SHELL::CFileSetting().Save(path, peer, t, s));
+
+    // Second start: only the second thermometer is on the bus.
+    GridKalvo t2;
+    GridSw s2;
+    t2.Fill(std::vector<RomCode>{0x0100000ABCDEF028});
+    s2.Fill(std::vector<RomCode>{});
+    SettingsError why;
+    ASSERT_TRUE(SHELL::CFileSetting().Load(path, peer, t2, s2, &why)) << SettingsErrorText(why);
+    EXPECT_EQ(t2.ThermometerName(0), kLong.substr(0, 31));
+    EXPECT_EQ(AbsentDevicesText(t2, s2),
+              u"Not on the bus, their settings are kept: thermometer Котёл (6f00000123456728), "
+              u"switch Пол/" +
+                  kLong.substr(0, 31) + u" (9a0000000abcde3a)");
+    EXPECT_EQ(AbsentDevicesText(t, s), u"") << "nothing loaded, nothing absent";
+    t2.SetCellText(0, GridKalvo::kColName, u"Чердак");
+    ASSERT_TRUE(SHELL::CFileSetting().Save(path, peer, t2, s2));
+    const std::string second = ReadBytes(path);
+    ASSERT_EQ(second.size(), ReadBytes(kReference).size());
+    std::u16string first_serial;  // of the first thermometer record, at offset 95
+    for (size_t at = 95; second[at] != 0; at += 2) first_serial += char16_t(second[at]);
+    EXPECT_EQ(first_serial, u"100000abcdef028") << "the row present comes first";
+
+    // Third start: all are back, with what they had and what changed meanwhile.
+    Fresh();
+    ASSERT_TRUE(Load(path, &why)) << SettingsErrorText(why);
+    EXPECT_EQ(t.ThermometerName(0), u"Котёл");
+    EXPECT_EQ(t.ThermometerColour(0), 0x004763FFu);
+    EXPECT_EQ(t.ThermometerName(1), u"Чердак");
+    EXPECT_EQ(s.CellText(0, 3), u"20,5");
+    EXPECT_EQ(s.CellText(0, 9), kLong.substr(0, 31));
+    EXPECT_EQ(s.CellNumber(0, 12), 16);
+    EXPECT_EQ(AbsentDevicesText(t, s), u"");
+    ASSERT_TRUE(SHELL::CFileSetting().Save(path, peer, t, s));
+    t.SetCellText(1, GridKalvo::kColName, kLong);
+    ASSERT_TRUE(SHELL::CFileSetting().Save(dir.File("again.stg"), peer, t, s));
+    EXPECT_EQ(ReadBytes(dir.File("again.stg")), ReadBytes(kReference));
+
+    // A record kept twice over loads keeps one copy.
+    ASSERT_TRUE(SHELL::CFileSetting().Load(path, peer, t2, s2, &why));
+    ASSERT_TRUE(SHELL::CFileSetting().Load(path, peer, t2, s2, &why));
+    EXPECT_EQ(t2.Absent().List().size(), 1u);
+    EXPECT_EQ(s2.Absent().List().size(), 1u);
+}
+
+// Start-up after a failed load: a first start is no fault; a broken file goes aside once.
+TEST_F(SettingsTest, FailedFileIsSetAside) {
+    const std::string path = dir.File("setting.stg");
+    SettingsNotice notice =
+        SetAsideFailedSettings(path, SettingsError::kOpen, SHELL::DefaultSettingFileOps());
+    EXPECT_EQ(notice.status, u"No settings file yet, the default settings are in use");
+    EXPECT_EQ(notice.box, u"");
+
+    WriteBytes(path + ".bad", "older");
+    WriteBytes(path, "broken");
+    notice =
+        SetAsideFailedSettings(path, SettingsError::kCheckByte, SHELL::DefaultSettingFileOps());
+    EXPECT_EQ(notice.status, u"The settings file is corrupted");
+    EXPECT_EQ(notice.box, Utf8ToUtf16("The settings file " + path +
+                                      " cannot be used (check byte mismatch). It is kept as " +
+                                      path + ".bad; the default settings are in use."));
+    EXPECT_FALSE(std::filesystem::exists(path));
+    EXPECT_EQ(ReadBytes(path + ".bad"), "broken");
+    EXPECT_EQ(
+        SetAsideFailedSettings(path, SettingsError::kOpen, SHELL::DefaultSettingFileOps()).box, u"")
+        << "said once";
+
+    std::filesystem::create_directory(path);
+    notice = SetAsideFailedSettings(path, SettingsError::kOpen, SHELL::DefaultSettingFileOps());
+    EXPECT_EQ(notice.status, u"The settings file is corrupted");
+    EXPECT_EQ(notice.box, Utf8ToUtf16(path + " is a folder, not a settings file: the default "
+                                             "settings are in use, and the settings of this run "
+                                             "cannot be saved."));
+    EXPECT_TRUE(std::filesystem::is_directory(path));
+    EXPECT_EQ(ReadBytes(path + ".bad"), "broken");
 }
 
 }  // namespace

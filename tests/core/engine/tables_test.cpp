@@ -1,7 +1,8 @@
 // The thermometer and switch tables: rows from the inventory, palette, colour rules, the switch
-// row refresh and the end-of-edit rules.
+// row refresh, the end-of-edit rules and what a threshold cell takes.
 #include <gtest/gtest.h>
 
+#include "core/common/text.h"
 #include "core/engine/grid_kalvo.h"
 #include "core/engine/grid_sw.h"
 
@@ -53,6 +54,63 @@ TEST(DeviceTablesTest, SwitchRows) {
     EXPECT_EQ(grid.CellText(0, 6).size(), 31u);
     grid.UserSetText(0, 9, std::u16string(40, u'x'));  // a channel name is cut only when saved
     EXPECT_EQ(grid.CellText(0, 9).size(), 40u);
+}
+
+TEST(DeviceTablesTest, ThresholdEntries) {
+    GridSw grid;
+    grid.Fill(std::vector<RomCode>{0x3A});
+    const int low = GridSw::Col(1, GridSw::kColLowA), high = GridSw::Col(1, GridSw::kColHighA);
+    EXPECT_TRUE(GridSw::IsThresholdColumn(GridSw::kColLowA));
+    EXPECT_TRUE(GridSw::IsThresholdColumn(high));
+    EXPECT_FALSE(GridSw::IsThresholdColumn(GridSw::kColNameA));
+    struct Case {
+        const char16_t* typed;
+        const char16_t* stored;  // null: refused
+        const char16_t* refusal;
+    } cases[] = {
+        {u"20,5", u"20,5", u""},
+        {u" 21.25 ", u"21.25", u""},
+        {u"-55", u"-55", u""},
+        {u"125", u"125", u""},
+        {u"", u"", u""},
+        {u"  ", u"", u""},
+        {u"-10,126", u"-10,1", u""},
+        {u"124.996", u"125", u""},
+        {u"0020", u"0020", u""},
+        {u"abc", nullptr, kThresholdRangeText},
+        {u"99999", nullptr, kThresholdRangeText},
+        {u"125,01", nullptr, kThresholdRangeText},
+        {u"-55.5", nullptr, kThresholdRangeText},
+        {u"20 5", nullptr, kThresholdRangeText},
+        {u"1e2", nullptr, kThresholdRangeText},
+    };
+    for (const Case& c : cases) {
+        const GridSw::ThresholdEntry entry = grid.CheckThresholdEntry(0, low, c.typed);
+        EXPECT_EQ(entry.text.has_value(), c.stored != nullptr) << Utf16ToUtf8(c.typed);
+        if (c.stored) {
+            EXPECT_EQ(*entry.text, c.stored) << Utf16ToUtf8(c.typed);
+        }
+        EXPECT_EQ(entry.refusal, c.refusal) << Utf16ToUtf8(c.typed);
+    }
+
+    // Тн never above Тв, whichever is typed second; a cell without a valid number binds nothing.
+    grid.SetCellText(0, high, u"22");
+    EXPECT_EQ(grid.CheckThresholdEntry(0, low, u"22,0").text.value_or(u"refused"), u"22,0");
+    EXPECT_EQ(grid.CheckThresholdEntry(0, low, u"22,5").refusal, kThresholdOrderText);
+    grid.SetCellText(0, low, u"20");
+    EXPECT_EQ(grid.CheckThresholdEntry(0, high, u"19.99").refusal, kThresholdOrderText);
+    EXPECT_EQ(grid.CheckThresholdEntry(0, GridSw::kColHighA, u"19").text.value_or(u"refused"),
+              u"19")
+        << "channel A";
+    grid.SetCellText(0, low, u"abc");
+    EXPECT_EQ(grid.CheckThresholdEntry(0, high, u"-20").text.value_or(u"refused"), u"-20");
+
+    EXPECT_FALSE(ValidThresholds(u"abc", u"22"));
+    EXPECT_FALSE(ValidThresholds(u"20", u"200"));
+    EXPECT_FALSE(ValidThresholds(u"22", u"20"));
+    EXPECT_FALSE(ValidThresholds(u"", u"20"));
+    ASSERT_TRUE(ValidThresholds(u"20,5", u"20.5"));
+    EXPECT_EQ(ValidThresholds(u"-55", u"125")->low, -55.0);
 }
 
 }  // namespace

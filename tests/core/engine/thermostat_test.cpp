@@ -1,10 +1,13 @@
 // The thermostat driving simulated DS2413 channels: fixed thresholds with hysteresis, which
-// thermometer controls, the conservative cases, and a scenario through delay, steps and finish.
+// thermometer controls, the conservative cases (invalid thresholds among them), and a scenario
+// through delay, steps and finish.
 #include <gtest/gtest.h>
 
 #include "core/common/status_bar.h"
 #include "core/common/text.h"
 #include "core/device/one_wire_bus.h"
+#include "core/engine/fake_peer.h"
+#include "core/engine/file_setting.h"
 #include "core/engine/grid_kalvo.h"
 #include "core/engine/grid_sw.h"
 #include "core/engine/thermostat.h"
@@ -80,14 +83,47 @@ TEST_F(ThermostatTest, HeaterAndCoolerHysteresis) {
         EXPECT_EQ(On(first, A), s.heater_on) << Utf16ToUtf8(s.heater_temp);
         EXPECT_EQ(On(first, B), s.cooler_on) << Utf16ToUtf8(s.cooler_temp);
     }
-    // Crossed thresholds: at or below the lower one a heater goes on, a cooler off.
+    // Crossed thresholds are no valid pair: neither a heater nor a cooler runs on them. (A
+    // scenario step still decides by the lower one first.)
     Channel(second, A, u"Термометр 1", u"22", u"20", GridSw::kTypeHeaterIndex);
     Channel(second, B, u"Термометр 1", u"22", u"20", GridSw::kTypeCoolerIndex);
+    Force(second, A);
     Force(second, B);
     Temp(0, u"  21,00");
     thermostat.Pass();
-    EXPECT_TRUE(On(second, A));
+    EXPECT_FALSE(On(second, A));
     EXPECT_FALSE(On(second, B));
+    EXPECT_EQ(Hysteresis(21.0, 22.0, 20.0, GridSw::kTypeHeaterIndex), 1);
+    EXPECT_EQ(Hysteresis(21.0, 22.0, 20.0, GridSw::kTypeCoolerIndex), 0);
+}
+
+// A threshold that is no number, or beyond what a sensor measures, never reads as 0 °C: the
+// channel is off, whether it was typed into an older program or comes from its file.
+TEST_F(ThermostatTest, InvalidThresholdsSwitchTheChannelOff) {
+    Temp(0, u"  -10,00");  // a heater at 0 °C would stay off here; at -10 it would heat
+    const std::pair<const char16_t*, const char16_t*> pairs[] = {
+        {u"abc", u"22"}, {u"20", u"99999"}, {u"-60", u"5"}, {u"5x", u"10"}};
+    for (const auto& [low, high] : pairs) {
+        Channel(first, A, u"Термометр 1", low, high, GridSw::kTypeHeaterIndex);
+        Force(first, A);
+        thermostat.Pass();
+        EXPECT_FALSE(On(first, A)) << Utf16ToUtf8(low) << "/" << Utf16ToUtf8(high);
+    }
+
+    // The same thresholds through the settings file of an earlier version.
+    Channel(first, A, u"Термометр 1", u"abc", u"22", GridSw::kTypeHeaterIndex);
+    Channel(first, B, u"Термометр 1", u"0", u"5", GridSw::kTypeHeaterIndex);
+    testing_util::FakePeer peer;
+    const std::vector<uint8_t> image = BuildSettingsImage(peer, thermometers, switches);
+    GridSw loaded;
+    loaded.Fill(bus);
+    ASSERT_TRUE(ApplySettingsImage(image, peer, thermometers, loaded));
+    EXPECT_EQ(loaded.CellText(loaded.FindRow(first), GridSw::kColLowA), u"abc");
+    Thermostat again{thermometers, loaded, nullptr, outputs};
+    Force(first, A);
+    again.Pass();
+    EXPECT_FALSE(On(first, A)) << "no valid thresholds";
+    EXPECT_TRUE(On(first, B)) << "-10 is below 0";
 }
 
 TEST_F(ThermostatTest, WhichThermometerControlsAndWhenNone) {

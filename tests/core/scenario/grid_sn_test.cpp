@@ -11,6 +11,7 @@
 #include "core/common/status_bar.h"
 #include "core/common/text.h"
 #include "core/scenario/grid_sn.h"
+#include "core/scenario/scenario_model.h"
 
 namespace kalvo {
 namespace {
@@ -108,6 +109,38 @@ TEST_F(ScenarioGrid, EndOfEditRules) {
     EXPECT_EQ(grid.CellText(1, kDelay), u"0:0:0;");
     EXPECT_FALSE(grid.RecordFlags(1) & kScenarioHasDelay);
     grid.RemoveObserver(&seen);
+}
+
+// After an edit a delay or step cell shows what runs and is saved; texts that do not parse are
+// refused before they reach a cell.
+TEST_F(ScenarioGrid, EditedCellsShowWhatRuns) {
+    const std::pair<std::u16string, std::u16string> steps[] = {
+        {u"0:0:30;20,5/25.5", u"0:0:30; 20/25"},
+        {u"99:99:99;1/2", u"100:40:39; 1/2"},
+        {u"0:10:0", u"0:10:0; 0/0"},  // a fresh record's thresholds
+        {u"1/2/3:4;5", u"1:2:3; 4/5"},
+    };
+    for (const auto& [typed, shown] : steps) {
+        grid.UserSetText(4, kStep0 + 2, typed);
+        EXPECT_EQ(grid.CellText(4, kStep0 + 2), shown) << Utf16ToUtf8(typed);
+        int32_t lower = 0, upper = 0;
+        EXPECT_EQ(grid.Record(4).steps[2].duration, ParseStepText(shown, &lower, &upper));
+        EXPECT_EQ(std::pair(grid.Record(4).steps[2].lower, grid.Record(4).steps[2].upper),
+                  std::pair(lower, upper));
+    }
+    grid.UserSetText(4, kDelay, u"99:99:99");
+    EXPECT_EQ(grid.CellText(4, kDelay), u"9:39:19;") << "362439 s kept modulo 65536";
+    EXPECT_EQ(grid.Record(4).delay, 34759);
+    grid.UserSetText(4, 1, u"Имя  ");
+    EXPECT_EQ(grid.CellText(4, 1), u"Имя  ") << "other cells as typed";
+
+    EXPECT_EQ(GridSn::RefusalOf(kStep0, u"abc").value_or(u""), kStepRefusedText);
+    EXPECT_EQ(GridSn::RefusalOf(kStep0 + 15, u"1:0:0;25").value_or(u""), kStepRefusedText);
+    EXPECT_EQ(GridSn::RefusalOf(kDelay, u"0:1:0;20/30").value_or(u""), kDelayRefusedText);
+    EXPECT_FALSE(GridSn::RefusalOf(kStep0, u"0:0:30;20,5/25.5"));
+    EXPECT_FALSE(GridSn::RefusalOf(kStep0, u"")) << "an emptied step becomes the default";
+    EXPECT_FALSE(GridSn::RefusalOf(1, u"abc"));
+    EXPECT_FALSE(GridSn::RefusalOf(GridSn::kColCycles, u"abc"));
 }
 
 TEST_F(ScenarioGrid, ClickedNameTellsDurationAndCycles) {

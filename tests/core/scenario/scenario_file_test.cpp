@@ -275,8 +275,20 @@ TEST_F(ScenarioFile, ButtonsWithTheDialog) {
     status.Clear();
     WriteAll(Path("short.snr"), std::vector<char>(5407, 0));
     EXPECT_FALSE(LoadScenariosWithDialog(grid, choose(Path("short.snr")), &status));
-    EXPECT_EQ(PaneTexts(), (std::vector<std::u16string>{u"Файл сценария испорчен",
-                                                        u"Ошибка загрузки файла сценария"}));
+    EXPECT_EQ(
+        PaneTexts(),
+        (std::vector<std::u16string>{u"Ошибка загрузки файла сценария: Файл сценария испорчен"}));
+    status.Clear();
+    EXPECT_FALSE(LoadScenariosWithDialog(grid, choose(Path("missing.snr")), &status));
+    EXPECT_EQ(PaneTexts(), (std::vector<std::u16string>{
+                               u"Ошибка загрузки файла сценария: Ошибка открытия файла сценария"}));
+
+    // A good load says nothing, unless a failure is showing: that goes.
+    status.Clear();
+    EXPECT_TRUE(LoadScenariosWithDialog(grid, choose(path), &status));
+    EXPECT_TRUE(PaneTexts().empty());
+    EXPECT_TRUE(LoadScenariosWithDialog(grid, choose(path), &status, true));
+    EXPECT_EQ(PaneTexts(), std::vector<std::u16string>{u""});
 }
 
 }  // namespace

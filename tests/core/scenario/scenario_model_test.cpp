@@ -76,7 +76,38 @@ TEST(StepFormat, ShownInFullAndReadBack) {
             int32_t lower = kKept, upper = kKept;
             EXPECT_EQ(ParseStepText(text, &lower, &upper), d);
             EXPECT_EQ(std::pair(lower, upper), std::pair(lo, up));
+            EXPECT_TRUE(StepTextParses(text, true));
         }
+        EXPECT_TRUE(StepTextParses(FormatDuration(d), false));
+    }
+}
+
+// What an editor takes: the forms the grammar is meant for, not everything it reads.
+TEST(StepGrammar, TextsThatParse) {
+    const struct {
+        std::u16string text;
+        bool step, delay;
+    } cases[] = {
+        {u"2:35:12;25/30", true, false},
+        {u"0:0:30;20,5/25.5", true, false},
+        {u"99:99:99", true, true},
+        {u"0:1:0;", true, true},
+        {u" 1 : 2 : 3 ; -10 / +5", true, false},
+        {u"5x:1:1", true, true},
+        {u"1193046:28:15", true, true},
+        {u"1193046:28:16", false, false},
+        {u"abc", false, false},
+        {u"", false, false},
+        {u"1:0:0;25", false, false},
+        {u"1:2:3;4/5/6", false, false},
+        {u"1:2", false, false},
+        {u"-1:0:0", false, false},
+        {u"0:+1:0", false, false},
+        {u"0:0:0;x/30", false, false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(StepTextParses(c.text, true), c.step) << Utf16ToUtf8(c.text);
+        EXPECT_EQ(StepTextParses(c.text, false), c.delay) << Utf16ToUtf8(c.text);
     }
 }
 

@@ -1,10 +1,13 @@
 // The device page over the simulated bus: layout and initial values, start-up through the
-// engine's host on the desktop, the options and the period driving the engine, table edits
-// through the editors reaching the engine's samples, the cycle marks, and the channel drawings.
+// engine's host on the desktop, the options and the period driving the engine, the period and
+// threshold editors showing what runs, table edits through the editors reaching the engine's
+// samples, the cycle marks, and the channel drawings.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <QApplication>
 #include <QCheckBox>
+#include <QFocusEvent>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QRegularExpression>
@@ -203,6 +206,11 @@ TEST_F(DevicePageTest, StartUpGoesThroughThePageMessages) {
               metrics.horizontalAdvance(QStringLiteral("ffffffffffffffff")) + 6);
     EXPECT_GT(Switches().columnWidth(GridSw::kColTypeA),
               metrics.horizontalAdvance(QStringLiteral("Нагреватель")) + 6);
+    const QString switch_serial =
+        Switches().Model()->data(Switches().Model()->index(0, GridSw::kColSerial)).toString();
+    EXPECT_EQ(switch_serial.size(), 16);
+    EXPECT_GT(Switches().columnWidth(GridSw::kColSerial),
+              metrics.horizontalAdvance(switch_serial) + 6);
 
     // Without a bridge: the box through the handler, then the close request.
     Unmake();
@@ -256,6 +264,78 @@ TEST_F(DevicePageTest, OptionsAndPeriodDriveTheEngine) {
     EXPECT_EQ(TheEngine().Period(), 10);
     EXPECT_EQ(TheEngine().TimerPeriodMs(), 10000);
     EXPECT_TRUE(status.Texts().empty());
+}
+
+// The edit shows the period that runs: after Enter in the engine's own form, and when it is left
+// (or Esc is pressed) without Enter.
+TEST_F(DevicePageTest, PeriodEditShowsWhatRuns) {
+    Devices();
+    Make();
+    StartUp();
+    ASSERT_TRUE(Posted(WM_APP_ENGINE_READY));
+    QLineEdit* edit = page->PeriodEdit();
+    EnterPeriod(QStringLiteral("05"));
+    EXPECT_EQ(TheEngine().Period(), 5);
+    EXPECT_EQ(edit->text(), QStringLiteral("5"));
+
+    auto leave = [&](Qt::FocusReason reason) {
+        QFocusEvent out(QEvent::FocusOut, reason);
+        QApplication::sendEvent(edit, &out);
+    };
+    edit->setText(QStringLiteral("7"));
+    leave(Qt::ActiveWindowFocusReason);  // another window: the typing waits for the user
+    EXPECT_EQ(edit->text(), QStringLiteral("7"));
+    leave(Qt::MouseFocusReason);
+    EXPECT_EQ(edit->text(), QStringLiteral("5"));
+    edit->setText(QStringLiteral("9"));
+    leave(Qt::TabFocusReason);
+    EXPECT_EQ(edit->text(), QStringLiteral("5"));
+    edit->setText(QStringLiteral("3"));
+    QTest::keyClick(edit, Qt::Key_Escape);
+    EXPECT_EQ(edit->text(), QStringLiteral("5"));
+    EXPECT_EQ(TheEngine().Period(), 5);
+    EXPECT_EQ(TheEngine().TimerPeriodMs(), 5000);
+}
+
+// A threshold cell takes a number from -55 to 125 with Тн <= Тв; anything else is refused with a
+// status text and the cell keeps what the thermostat runs on.
+TEST_F(DevicePageTest, ThresholdCellsTakeOnlyThresholds) {
+    Devices();
+    Make();
+    page->SetStatusBar(&status);
+    StartUp();
+    ASSERT_TRUE(Posted(WM_APP_ENGINE_READY));
+    GridSw& grid = TheEngine().Switches();
+    const int low = GridSw::kColLowA, high = GridSw::kColHighA;
+    struct Entry {
+        int col;
+        const char16_t* typed;
+        const char16_t* low_after;
+        const char16_t* high_after;
+        const char16_t* status;
+    } entries[] = {
+        {low, u"abc", u"", u"", kThresholdRangeText},
+        {low, u"20,5", u"20,5", u"", u""},
+        {high, u"99999", u"20,5", u"", kThresholdRangeText},
+        {high, u"18", u"20,5", u"", kThresholdOrderText},
+        {high, u"124,75", u"20,5", u"124,8", u""},
+        {low, u"130", u"20,5", u"124,8", kThresholdRangeText},
+        {high, u"25.5", u"20,5", u"25.5", u""},
+        {low, u"", u"", u"25.5", u""},
+    };
+    for (const Entry& e : entries) {
+        SCOPED_TRACE(Utf16ToUtf8(e.typed));
+        status.Clear();
+        ASSERT_TRUE(TypeIntoCell(Switches(), 0, e.col, e.typed));
+        EXPECT_EQ(grid.CellText(0, low), e.low_after);
+        EXPECT_EQ(grid.CellText(0, high), e.high_after);
+        EXPECT_EQ(status.LastText(kPaneMain), e.status);
+    }
+    // Channel B has its own pair; other text cells take anything.
+    ASSERT_TRUE(TypeIntoCell(Switches(), 0, GridSw::Col(1, low), u"30"));
+    EXPECT_EQ(grid.CellText(0, GridSw::Col(1, low)), u"30");
+    ASSERT_TRUE(TypeIntoCell(Switches(), 0, GridSw::kColNameA, u"abc"));
+    EXPECT_EQ(grid.CellText(0, GridSw::kColNameA), u"abc");
 }
 
 TEST_F(DevicePageTest, TableEditsFollowTheRulesAndReachTheSamples) {

@@ -17,6 +17,7 @@
 #include "core/common/messages.h"
 #include "core/common/paths.h"
 #include "core/common/status_bar.h"
+#include "core/common/text.h"
 #include "core/scenario/scenario_file.h"
 #include "desktop/pages/dlg_sn.h"
 #include "desktop/widgets/app_event.h"
@@ -157,6 +158,35 @@ TEST_F(ScenarioPageTest, EditRulesApplyWhenTheEditorCommits) {
                   u"Продолжительность сценария Sn_3 = 0:30:0; Выполнено циклов - 0", u""}));
 }
 
+// A committed delay or step shows as it runs; one that does not parse is refused with a status
+// text and the cell keeps the step that runs.
+TEST_F(ScenarioPageTest, StepEditorsShowWhatRunsAndRefuseWhatDoesNotParse) {
+    ASSERT_TRUE(TypeIntoCell(View(), 3, kStep0, u"0:0:30;20,5/25.5"));
+    EXPECT_EQ(Grid().CellText(3, kStep0), u"0:0:30; 20/25");
+    EXPECT_EQ(View().Model()->data(View().Model()->index(3, kStep0)).toString(),
+              QStringLiteral("0:0:30; 20/25"));
+    EXPECT_EQ(Grid().Record(3).steps[0], (ScenarioStep{30, 20, 25, kStepDefined}));
+    ASSERT_TRUE(TypeIntoCell(View(), 3, kStep0 + 1, u"99:99:99;1/2"));
+    EXPECT_EQ(Grid().CellText(3, kStep0 + 1), u"100:40:39; 1/2");
+    ASSERT_TRUE(TypeIntoCell(View(), 3, kDelay, u"0:1:0"));
+    EXPECT_EQ(Grid().CellText(3, kDelay), u"0:1:0;");
+
+    for (const char16_t* typed : {u"abc", u"1:0:0;25", u"-1:0:0"}) {
+        status.Clear();
+        ASSERT_TRUE(TypeIntoCell(View(), 3, kStep0, typed));
+        EXPECT_EQ(Grid().CellText(3, kStep0), u"0:0:30; 20/25") << Utf16ToUtf8(typed);
+        EXPECT_EQ(Grid().Record(3).steps[0].duration, 30u);
+        EXPECT_EQ(status.LastText(kPaneMain), kStepRefusedText);
+    }
+    ASSERT_TRUE(TypeIntoCell(View(), 3, kDelay, u"zwei Minuten"));
+    EXPECT_EQ(Grid().CellText(3, kDelay), u"0:1:0;");
+    EXPECT_EQ(status.LastText(kPaneMain), kDelayRefusedText);
+    // An accepted entry takes the refusal away.
+    ASSERT_TRUE(TypeIntoCell(View(), 3, kDelay, u"0:2:0;"));
+    EXPECT_EQ(status.LastText(kPaneMain), u"");
+    EXPECT_EQ(Grid().Record(3).delay, 120);
+}
+
 TEST_F(ScenarioPageTest, FileButtonsGoThroughTheDialog) {
     ASSERT_TRUE(TypeIntoCell(View(), 4, 1, u"Теплица"));
     ASSERT_TRUE(TypeIntoCell(View(), 4, kStep0, u"1:2:3;18/22"));
@@ -191,14 +221,19 @@ TEST_F(ScenarioPageTest, FileButtonsGoThroughTheDialog) {
     EXPECT_EQ(Grid().CellText(4, kStep0), u"1:2:3; 18/22");
     EXPECT_TRUE(PaneTexts().empty());
 
-    // A file of the wrong size is refused; the last text is the failed load.
+    // A file of the wrong size is refused, and the failed load says why.
     const std::string short_file = dir + "/short.snr";
     std::ofstream(short_file, std::ios::binary) << std::string(5407, '\0');
     answer = short_file;
     EXPECT_FALSE(page->LoadScenarios());
-    EXPECT_EQ(PaneTexts(), (std::vector<std::u16string>{u"Файл сценария испорчен",
-                                                        u"Ошибка загрузки файла сценария"}));
+    EXPECT_EQ(
+        PaneTexts(),
+        (std::vector<std::u16string>{u"Ошибка загрузки файла сценария: Файл сценария испорчен"}));
     EXPECT_EQ(Grid().CellText(4, 1), u"Теплица");
+    // The next good load takes the failure away.
+    answer = path;
+    Press(page->LoadButton());
+    EXPECT_EQ(PaneTexts(), (std::vector<std::u16string>{u""}));
 
     // A cancelled load says the load failed.
     answer.reset();

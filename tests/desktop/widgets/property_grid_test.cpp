@@ -2,6 +2,7 @@
 // the colour chooser, painting, and changes arriving from another thread.
 #include <gtest/gtest.h>
 
+#include <QHeaderView>
 #include <QHelpEvent>
 #include <QSignalSpy>
 #include <QToolTip>
@@ -137,6 +138,53 @@ TEST_F(PropertyGridTest, EditableCellsEditInPlaceAndTellOnlyRealChanges) {
     QTest::keyClick(view.get(), Qt::Key_F2);
     Pump();
     EXPECT_NE(OpenEditor<QLineEdit>(*view), nullptr);
+}
+
+// A table's check sees a typed text before the grid: it may store another form or refuse it,
+// and a refused entry leaves the cell and tells nobody.
+TEST_F(PropertyGridTest, AnEditCheckNormalisesOrRefusesBeforeTheGrid) {
+    std::vector<std::u16string> checked;
+    view->SetEditCheck([&](int, int, const std::u16string& typed) -> std::optional<std::u16string> {
+        checked.push_back(typed);
+        if (typed == u"нет") return std::nullopt;
+        return typed + u"!";
+    });
+    ASSERT_TRUE(TypeIntoCell(*view, 1, kName, u"да"));
+    EXPECT_EQ(grid->CellText(1, kName), u"да!");
+    notices.clear();
+    ASSERT_TRUE(TypeIntoCell(*view, 1, kName, u"нет"));
+    EXPECT_EQ(grid->CellText(1, kName), u"да!");
+    EXPECT_TRUE(Edits().empty());
+    EXPECT_TRUE(recorder.edited.size() == 1u);
+    // An editor closed without a change is no entry: the check is not asked.
+    ASSERT_TRUE(TypeIntoCell(*view, 1, kName, u"да!"));
+    EXPECT_EQ(checked, (std::vector<std::u16string>{u"да", u"нет"}));
+    // Whole numbers keep their own rule.
+    ASSERT_TRUE(TypeIntoCell(*view, 2, kCount, u"12"));
+    EXPECT_EQ(grid->CellNumber(2, kCount), 12);
+    EXPECT_EQ(checked.size(), 2u);
+}
+
+// A read-only text (a serial number) cannot be opened to be read: its column grows to the widest
+// cell, until the user sizes it. Editable columns keep their width.
+TEST_F(PropertyGridTest, ReadOnlyColumnsGrowToTheirText) {
+    const QString serial = QStringLiteral("3d0000000abcde3a3d0000000abcde3a");
+    const int number_width = view->columnWidth(kNum);
+    const int name_width = view->columnWidth(kName);
+    ASSERT_LT(number_width, view->fontMetrics().horizontalAdvance(serial));
+    grid->SetCellText(2, kNum, FromQString(serial));
+    grid->SetCellText(2, kName, FromQString(serial + serial));
+    Pump();
+    EXPECT_GE(view->columnWidth(kNum), view->fontMetrics().horizontalAdvance(serial) + 7);
+    EXPECT_EQ(view->columnWidth(kName), name_width);
+    grid->SetCellText(2, kNum, u"4");
+    Pump();
+    EXPECT_GT(view->columnWidth(kNum), number_width) << "it never shrinks under the user";
+
+    view->horizontalHeader()->resizeSection(kNum, 30);  // as a drag does
+    grid->SetCellText(1, kNum, FromQString(serial + serial));
+    Pump();
+    EXPECT_EQ(view->columnWidth(kNum), 30);
 }
 
 TEST_F(PropertyGridTest, ShownOnlyCellsAndAnsweredClicksOpenNoEditor) {
