@@ -231,10 +231,15 @@ void Engine::OnBridgeSearched(uintptr_t result) {
     // The stored start-up options apply only when the file that holds them has loaded whole;
     // the host applies them when it hears that the engine is ready.
     uint16_t start_up = 0;
-    if (!LoadSettings())
-        ShowStatus(u"The settings file is corrupted");
-    else
+    SettingsError why = SettingsError::kNone;
+    if (!LoadSettings(&why)) {
+        const SettingsNotice notice = SetAsideFailedSettings(SettingsPath(), why, setting_ops_);
+        ShowStatus(notice.status);
+        if (!notice.box.empty()) link_->ShowMessageBox(kSettingsBoxCaption, notice.box);
+    } else {
         start_up = flags_ & (kFlagHideToTray | kFlagMeasureAtStart);
+        ReportAbsentDevices(thermometers_, switches_, status_bar_);
+    }
     engine_started_ = 1;
     link_->Post(PostTarget::kFrame, WM_APP_ENGINE_READY, start_up, 0);
     link_->SetEngineReady(1);
@@ -374,7 +379,9 @@ void Engine::Shutdown() {
     timer_.reset();
     thermostat_.AllSwitchesOff();
     if (!engine_started_) return;
-    SaveSettings();
+    std::u16string unsaved;
+    if (!SaveSettings(&unsaved) && !unsaved.empty())
+        link_->ShowMessageBox(kSettingsBoxCaption, unsaved);
     batch_.Put(std::move(bus_.PendingSamples()));
     bus_.ClearPending();
     const SampleList samples = batch_.Take();
@@ -416,11 +423,15 @@ void Engine::ApplyPeriodAndFlags(int period, uint16_t flags) {
 void Engine::OnPeriodEntered(std::u16string_view text) {
     int64_t value = 0;
     if (!ParseInteger(text, &value) || value < kPeriodMin || value > kPeriodMax) {
-        ShowStatus(u"Значения должны быть в диапазоне 1 - 10 секунд");
+        ShowStatus(kPeriodRangeText);
+        period_refused_ = true;
         period_.store(kPeriodDefault);
         link_->ShowPeriodAndFlags(kPeriodDefault, flags_);
     } else {
         period_.store(int32_t(value));
+        // The refusal no longer holds.
+        if (period_refused_) ShowStatus(u"");
+        period_refused_ = false;
     }
     ReArm();
 }
@@ -437,9 +448,9 @@ bool Engine::LoadSettings(SettingsError* why) {
     return file.Load(SettingsPath(), *peer_, thermometers_, switches_, why);
 }
 
-bool Engine::SaveSettings() {
+bool Engine::SaveSettings(std::u16string* why) {
     SHELL::CFileSetting file(setting_ops_);
-    return file.Save(SettingsPath(), *peer_, thermometers_, switches_);
+    return file.Save(SettingsPath(), *peer_, thermometers_, switches_, why);
 }
 
 }  // namespace kalvo

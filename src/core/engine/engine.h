@@ -114,7 +114,8 @@ class Engine {
 
     std::string SettingsPath() const;
     bool LoadSettings(SettingsError* why = nullptr);
-    bool SaveSettings();
+    // `why`: the text of the box a failed save shows (empty when there is nothing to say).
+    bool SaveSettings(std::u16string* why = nullptr);
 
     GridKalvo& Thermometers() { return thermometers_; }
     GridSw& Switches() { return switches_; }
@@ -171,7 +172,8 @@ class Engine {
     uint16_t flags_ = kFlagWriteDataFile;
     int32_t engine_started_ = 0;
     bool shut_down_ = false;
-    bool closed_ = false;  // closed without a worker
+    bool closed_ = false;          // closed without a worker
+    bool period_refused_ = false;  // the main pane shows kPeriodRangeText
     StatusBar* status_bar_ = nullptr;
 
     WriteBatch batch_;

@@ -1,6 +1,7 @@
 #include "core/engine/grid_kalvo.h"
 
 #include <array>
+#include <cmath>
 
 #include "core/common/text.h"
 #include "core/device/one_wire_bus.h"
@@ -8,12 +9,44 @@
 namespace kalvo {
 namespace {
 
-constexpr std::array<uint32_t, 10> kPalette = {
-    Rgb(255, 99, 71),   Rgb(199, 21, 133), Rgb(127, 255, 212), Rgb(255, 0, 255),
-    Rgb(255, 228, 196), Rgb(138, 43, 226), Rgb(100, 149, 237), Rgb(245, 245, 220),
-    Rgb(255, 248, 220), Rgb(60, 179, 113),
+// Curve colours: each stands out from the others and stays readable on the white and on the
+// black chart background (the pale ones of old vanished on white).
+constexpr std::array<uint32_t, 16> kPalette = {
+    Rgb(255, 99, 71),  Rgb(199, 21, 133), Rgb(0, 165, 0),     Rgb(255, 0, 255),
+    Rgb(195, 135, 0),  Rgb(138, 43, 226), Rgb(100, 149, 237), Rgb(15, 150, 180),
+    Rgb(105, 90, 30),  Rgb(60, 179, 113), Rgb(30, 135, 255),  Rgb(135, 90, 120),
+    Rgb(255, 30, 105), Rgb(120, 150, 30), Rgb(195, 120, 90),  Rgb(45, 90, 150),
 };
-constexpr uint32_t kPaletteRest = Rgb(154, 205, 50);
+
+// Beyond the table: the hue turns by the golden angle per row, at a middle brightness.
+uint32_t RotatedColour(int row) {
+    const double hue = std::fmod(row * 137.508, 360.0) / 60.0;  // sector 0..6
+    const double s = 0.8, v = 0.8;
+    const double f = hue - std::floor(hue);
+    const double p = v * (1 - s), q = v * (1 - s * f), t = v * (1 - s * (1 - f));
+    double r = v, g = t, b = p;
+    switch (int(hue) % 6) {
+        case 1:
+            r = q, g = v, b = p;
+            break;
+        case 2:
+            r = p, g = v, b = t;
+            break;
+        case 3:
+            r = p, g = q, b = v;
+            break;
+        case 4:
+            r = t, g = p, b = v;
+            break;
+        case 5:
+            r = v, g = p, b = q;
+            break;
+        default:
+            break;
+    }
+    auto byte = [](double c) { return uint8_t(std::lround(c * 255)); };
+    return Rgb(byte(r), byte(g), byte(b));
+}
 
 std::vector<GridColumn> ThermometerColumns() {
     return {
@@ -55,7 +88,8 @@ void AbsentDevices::Clear() {
 }
 
 uint32_t PaletteColour(int row) {
-    return row >= 0 && row < int(kPalette.size()) ? kPalette[size_t(row)] : kPaletteRest;
+    if (row < 0) return kPalette[0];
+    return row < int(kPalette.size()) ? kPalette[size_t(row)] : RotatedColour(row);
 }
 
 GridKalvo::GridKalvo() {

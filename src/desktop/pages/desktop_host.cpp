@@ -42,6 +42,7 @@ bool DesktopHost::event(QEvent* event) {
     if (!e) return QObject::event(event);
     if (e->Message() == WM_APP_INIT_VIEW) {
         StatusBar* const* status_bar = e->Payload<StatusBar*>();
+        if (page_) page_->SetStatusBar(status_bar ? *status_bar : nullptr);
         program_.GetEngine().OnInitView(status_bar ? *status_bar : nullptr);
         frame_.PostToFrame(WM_APP_INIT_NEXT, 0, kInitEngineStarted);
         return true;

@@ -163,8 +163,17 @@ TEST_F(EngineTest, CorruptSettingsStillReadyButStopped) {
         earlier.SetChannels(switches[0], 1, 1);
     }
     StoreSettings(kFlagMask, true);
+    const std::string broken = ReadBytes(dir.File("setting.stg"));
     StartUp();
     EXPECT_EQ(bar.LastText(kPaneMain), u"The settings file is corrupted");
+    // The broken file is kept aside before the exit saves over its place, and a box says so.
+    EXPECT_EQ(ReadBytes(dir.File("setting.stg.bad")), broken);
+    ASSERT_EQ(host.boxes.size(), 1u);
+    EXPECT_EQ(host.boxes[0],
+              Utf8ToUtf16("Error: The settings file " + dir.File("setting.stg") +
+                          " cannot be used (wrong switch section marker). It is "
+                          "kept as " +
+                          dir.File("setting.stg.bad") + "; the default settings are in use."));
     EXPECT_FALSE(world.ChannelOn(switches[0], 0) || world.ChannelOn(switches[0], 1));
     EXPECT_EQ(engine->Switches().CellColour(0, 8), kChannelOffColour);
     EXPECT_EQ(host.start_commands + host.tray_hides, 0);
@@ -179,6 +188,47 @@ TEST_F(EngineTest, CorruptSettingsStillReadyButStopped) {
     Close();
     EXPECT_EQ(host.Begun(), 0);
     EXPECT_TRUE(std::filesystem::exists(dir.File("setting.stg")));
+}
+
+// A first start is no fault; a save that cannot be made says why.
+TEST_F(EngineTest, FirstStartUsesTheDefaultsAndAFailedSaveSaysWhy) {
+    world.AddBridge("KALVO001", "FT232R USB UART");
+    Sensor(21.5);
+    StartUp();
+    EXPECT_EQ(bar.LastText(kPaneMain), u"No settings file yet, the default settings are in use");
+    EXPECT_TRUE(host.boxes.empty());
+    std::filesystem::create_directory(dir.File("setting.stg"));
+    Close();
+    EXPECT_EQ(host.boxes, std::vector<std::u16string>{
+                              Utf8ToUtf16("Error: The settings could not be saved to " +
+                                          dir.File("setting.stg") + ": it is a folder.")});
+}
+
+// Devices of the file that are not on the bus are named at start-up, and the exit saves their
+// settings again.
+TEST_F(EngineTest, AbsentDevicesAreNamedAndKept) {
+    world.AddBridge("KALVO001", "FT232R USB UART");
+    Sensor(21.5);
+    codes.push_back(0x5500000000000A28);
+    switches = {0x6600000000000B3A};
+    StoreSettings(0);
+    StartUp();
+    EXPECT_EQ(bar.LastText(kPaneMain),
+              u"Not on the bus, their settings are kept: thermometer "
+              u"Термометр 2 (5500000000000a28), switch (6600000000000b3a)");
+    EXPECT_TRUE(host.boxes.empty());
+    Close();
+    const std::string saved = ReadBytes(dir.File("setting.stg"));
+    GridKalvo t;
+    GridSw s;
+    t.Fill(codes);
+    s.Fill(switches);
+    FakePeer peer;
+    ASSERT_TRUE(ApplySettingsImage(
+        std::span(reinterpret_cast<const uint8_t*>(saved.data()), saved.size()), peer, t, s));
+    EXPECT_EQ(t.ThermometerName(0), u"Котёл");
+    EXPECT_EQ(s.ChannelThresholds(0, 0).low, u"25");
+    EXPECT_EQ(s.ChannelThresholds(0, 0).high, u"30");
 }
 
 TEST_F(EngineTest, CyclesBatchesAndShutdown) {
@@ -269,7 +319,7 @@ TEST_F(EngineTest, PeriodEntryAndRecordingOff) {
         EXPECT_EQ(engine->Timer()->ArmedDue(), 0us) << "re-armed to signal at once";
         EXPECT_EQ(engine->Timer()->ArmedPeriod(), 2us * period * 1000);
         EXPECT_EQ(bar.LastText(kPaneMain),
-                  accepted ? u"" : u"Значения должны быть в диапазоне 1 - 10 секунд");
+                  accepted ? u"" : u"Значения должны быть в диапазоне 2 - 10 секунд");
         EXPECT_EQ(host.shown_period, accepted ? 0 : 2);
     }
     engine->OnPeriodEntered(u"2");

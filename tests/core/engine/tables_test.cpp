@@ -18,8 +18,11 @@ TEST(DeviceTablesTest, ThermometerRows) {
     ASSERT_EQ(grid.RowCount(), 12);
     EXPECT_EQ(grid.CellText(0, GridKalvo::kColSerial), u"100000abcdef028");
     EXPECT_EQ(grid.ThermometerName(11), u"Термометр 12");
-    EXPECT_EQ(grid.ThermometerColour(10), Rgb(154, 205, 50));
-    EXPECT_EQ(grid.ThermometerColour(11), Rgb(154, 205, 50));
+    // Every row its own colour, also past the first ten.
+    EXPECT_EQ(grid.ThermometerColour(10), Rgb(30, 135, 255));
+    EXPECT_EQ(grid.ThermometerColour(11), Rgb(135, 90, 120));
+    for (int a = 0; a < 64; ++a)
+        for (int b = a + 1; b < 64; ++b) EXPECT_NE(PaletteColour(a), PaletteColour(b)) << a << b;
     EXPECT_EQ(grid.ThermometerColour(12), 0u);
 
     EXPECT_EQ(grid.CellBackground(1, GridKalvo::kColColour), Rgb(199, 21, 133));

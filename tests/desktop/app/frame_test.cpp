@@ -184,7 +184,8 @@ TEST_F(FrameTest, WindowPartsAndTheStartUpChain) {
     EXPECT_EQ(TheEngine().Thermometers().RowCount(), 2);
     EXPECT_EQ(TheEngine().GetState(), Engine::State::kPaused);
     // No settings file yet: its status text is the last word of the start-up.
-    EXPECT_EQ(frame->StatusBarWidget()->PaneText(0), u"The settings file is corrupted");
+    EXPECT_EQ(frame->StatusBarWidget()->PaneText(0),
+              u"No settings file yet, the default settings are in use");
 }
 
 TEST_F(FrameTest, ATreeTakesItsPlaceInTheChain) {

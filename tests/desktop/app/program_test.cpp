@@ -18,6 +18,7 @@
 #include "core/archive/day_archive.h"
 #include "core/common/colour.h"
 #include "core/common/sample_record.h"
+#include "core/device/rom_code.h"
 #include "core/engine/fake_peer.h"
 #include "core/engine/file_setting.h"
 #include "core/engine/grid_kalvo.h"
@@ -217,6 +218,82 @@ TEST_F(ProgramTest, MeasuresRecordsAndSavesEverythingAtSigterm) {
         EXPECT_EQ(loaded.CellColour(i, GridKalvo::kColColour), colours[i]);
     }
     EXPECT_EQ(Stderr().find("Error"), std::string::npos) << Stderr();
+}
+
+// Three starts: all devices, then one thermometer and the switch unplugged, then all again. The
+// missing ones are named at the second start and keep their names, colours and thresholds.
+TEST_F(ProgramTest, DevicesMissingForOneStartKeepTheirSettings) {
+    const std::string all =
+        "bridge serial=A50285BI\nds18b20 id=00000A1B2C3D temp=21.5\n"
+        "ds18b20 id=00000A1B2C3E temp=4\nds2413 id=0000000ABCDE\nlatency_ms=0\n";
+    const std::vector<RomCode> thermometers{sim::MakeRomCode(0x28, 0x0A1B2C3D),
+                                            sim::MakeRomCode(0x28, 0x0A1B2C3E)};
+    const std::vector<RomCode> switches{sim::MakeRomCode(0x3A, 0xABCDE)};
+    const auto row_of = [](const GridKalvo& grid, RomCode code) {
+        for (int row = 0; row < grid.RowCount(); ++row)
+            if (grid.CellText(row, GridKalvo::kColSerial) == RomText(code)) return row;
+        return -1;
+    };
+    GridKalvo rows;
+    GridSw switch_rows;
+    rows.Fill(thermometers);
+    switch_rows.Fill(switches);
+    for (int i = 0; i < 2; ++i) {
+        const int row = row_of(rows, thermometers[size_t(i)]);
+        rows.SetCellText(row, GridKalvo::kColName, i == 0 ? u"Комната" : u"Улица");
+        rows.SetCellColour(row, GridKalvo::kColColour, Rgb(20, 90, uint8_t(200 + i)));
+    }
+    switch_rows.SetCellText(0, GridSw::kColLowA, u"20,5");
+    switch_rows.SetCellText(0, GridSw::kColHighA, u"22");
+    switch_rows.SetCellText(0, GridSw::kColThermometerA, u"Улица");
+    FakePeer peer;
+    peer.flags = kFlagWriteDataFile;
+    fs::create_directories(Root());
+    {
+        const std::vector<uint8_t> image = BuildSettingsImage(peer, rows, switch_rows);
+        std::ofstream(Root() / "setting.stg", std::ios::binary)
+            .write(reinterpret_cast<const char*>(image.data()), std::streamsize(image.size()));
+    }
+
+    for (const std::string& bus :
+         {all,
+          std::string("bridge serial=A50285BI\nds18b20 id=00000A1B2C3D temp=21.5\n"
+                      "latency_ms=0\n"),
+          all}) {
+        Bus(bus);
+        Start();
+        ASSERT_TRUE(WaitForStderr(bus == all ? "" : "Not on the bus")) << Stderr();
+        std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+        ASSERT_TRUE(Running()) << Stderr();
+        if (bus != all) {
+            EXPECT_NE(Stderr().find("Not on the bus, their settings are kept: thermometer Улица ("),
+                      std::string::npos)
+                << Stderr();
+            EXPECT_NE(Stderr().find("switch ("), std::string::npos) << Stderr();
+        } else {
+            EXPECT_EQ(Stderr().find("Not on the bus"), std::string::npos) << Stderr();
+        }
+        EXPECT_EQ(Terminate(), 0) << Stderr();
+        EXPECT_EQ(Stderr().find("Error"), std::string::npos) << Stderr();
+    }
+
+    const std::string saved = Slurp(Root() / "setting.stg");
+    GridKalvo loaded;
+    GridSw loaded_switches;
+    loaded.Fill(thermometers);
+    loaded_switches.Fill(switches);
+    FakePeer after;
+    ASSERT_TRUE(
+        ApplySettingsImage(std::span(reinterpret_cast<const uint8_t*>(saved.data()), saved.size()),
+                           after, loaded, loaded_switches));
+    for (int i = 0; i < 2; ++i) {
+        const int row = row_of(loaded, thermometers[size_t(i)]);
+        EXPECT_EQ(loaded.CellText(row, GridKalvo::kColName), i == 0 ? u"Комната" : u"Улица");
+        EXPECT_EQ(loaded.CellColour(row, GridKalvo::kColColour), Rgb(20, 90, uint8_t(200 + i)));
+    }
+    EXPECT_EQ(loaded_switches.CellText(0, GridSw::kColLowA), u"20,5");
+    EXPECT_EQ(loaded_switches.CellText(0, GridSw::kColHighA), u"22");
+    EXPECT_EQ(loaded_switches.CellText(0, GridSw::kColThermometerA), u"Улица");
 }
 
 TEST_F(ProgramTest, StartUpFailuresShowTheirBoxAndEndOnSigterm) {
