@@ -52,7 +52,9 @@ bool CFtLink::Configure(FT_HANDLE handle) {
 
 bool CFtLink::SetBaudRate(FT_HANDLE handle, ULONG rate) {
     baud_rate_ = rate;
-    return api_.SetBaudRate(handle, rate) == FT_OK;
+    if (api_.SetBaudRate(handle, rate) == FT_OK) return true;
+    ++driver_failures_;
+    return false;
 }
 
 bool CFtLink::CloseBridge(FT_HANDLE handle) {
@@ -67,16 +69,32 @@ bool CFtLink::CloseBridge(FT_HANDLE handle) {
     return false;
 }
 
+void CFtLink::ForgetHandle(FT_HANDLE handle) {
+    if (handle == NOT_OPEN) return;
+    api_.Close(handle);
+    for (FtDevice& bridge : bridges_)
+        if (bridge.handle == handle) bridge.handle = NOT_OPEN;
+}
+
 bool CFtLink::Exchange(FT_HANDLE handle, std::vector<uint8_t>& buffer) {
     const size_t n = buffer.size();
+    last_echo_complete_ = false;
     if (n == 0 || n > 0xFFFFFFFFu) return false;
-    if (api_.SetTimeouts(handle, kReadTimeoutMs, ExchangeWriteTimeoutMs(n)) != FT_OK) return false;
-    api_.Purge(handle, FT_PURGE_RX | FT_PURGE_TX);
+    if (api_.SetTimeouts(handle, kReadTimeoutMs, ExchangeWriteTimeoutMs(n)) != FT_OK) {
+        ++driver_failures_;
+        return false;
+    }
+    if (api_.Purge(handle, FT_PURGE_RX | FT_PURGE_TX) != FT_OK) ++driver_failures_;
     DWORD written = 0;
-    api_.Write(handle, buffer.data(), DWORD(n), &written);
+    if (api_.Write(handle, buffer.data(), DWORD(n), &written) != FT_OK) ++driver_failures_;
     buffer.assign(n, 0);
     DWORD got = 0;
-    return api_.Read(handle, buffer.data(), DWORD(n), &got) == FT_OK && got == n;
+    if (api_.Read(handle, buffer.data(), DWORD(n), &got) != FT_OK) {
+        ++driver_failures_;
+        return false;
+    }
+    last_echo_complete_ = got == n;
+    return last_echo_complete_;
 }
 
 }  // namespace kalvo

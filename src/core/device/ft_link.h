@@ -54,15 +54,25 @@ class CFtLink {
     bool Configure(FT_HANDLE handle);
     bool SetBaudRate(FT_HANDLE handle, ULONG rate);
     bool CloseBridge(FT_HANDLE handle);
+    // Closes a handle whose bridge is gone and forgets it, whatever the driver answers.
+    void ForgetHandle(FT_HANDLE handle);
     // Sends the buffer and replaces it with the echo. After a short read the missing bytes are 0;
     // when the timeouts cannot be set the buffer is left as it was.
     bool Exchange(FT_HANDLE handle, std::vector<uint8_t>& buffer);
+
+    // Driver calls of exchanges and rate changes that failed, since the link was made: a
+    // handle whose bridge is gone fails every call.
+    uint64_t DriverFailures() const { return driver_failures_; }
+    // False when the last exchange's echo came back short (or not at all).
+    bool LastEchoComplete() const { return last_echo_complete_; }
 
   private:
     const D2xxApi& api_;
     std::vector<FtDevice> bridges_;
     ULONG usb_in_size_ = 64000;
     ULONG baud_rate_ = 131072;
+    uint64_t driver_failures_ = 0;
+    bool last_echo_complete_ = true;
 };
 
 }  // namespace kalvo

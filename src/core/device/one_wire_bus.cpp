@@ -37,10 +37,21 @@ void COneWireBus::ShowText(int pane_id, std::u16string_view text) {
 
 bool COneWireBus::Reset() {
     const FT_HANDLE handle = SelectedHandle();
+    const uint64_t failures = link_.DriverFailures();
     if (handle != NOT_OPEN) link_.SetBaudRate(handle, kResetBaud);
     std::vector<uint8_t> buffer{kResetPattern};
-    link_.Exchange(handle, buffer);
+    const bool complete = link_.Exchange(handle, buffer);
     if (handle != NOT_OPEN) link_.SetBaudRate(handle, kSlotBaud);
+    if (!complete || link_.DriverFailures() != failures)
+        last_echo_ = LineEcho::kLost;
+    else if (buffer[0] == 0x00)
+        last_echo_ = LineEcho::kLow;
+    else if (buffer[0] == kResetPattern)
+        last_echo_ = LineEcho::kNobody;
+    else
+        last_echo_ = LineEcho::kPresence;
+    // A line held low or an echo that never came counts as an answer here; the pass tells
+    // them apart from the echo kept above.
     return buffer[0] != kResetPattern;
 }
 
@@ -80,22 +91,29 @@ bool COneWireBus::MatchRom(RomCode code) {
 }
 
 bool COneWireBus::SearchBridges() {
+    return ListBridges(true);
+}
+
+bool COneWireBus::ListBridges(bool show) {
     const D2xxApi& api = link_.Api();
+    StatusBar* const bar = show ? status_bar_ : nullptr;
+    auto text = [bar](std::u16string_view t) {
+        if (bar) bar->SetPaneText(kPaneMain, t);
+    };
     DWORD count = 0;
     if (api.ListDevices(&count, nullptr, FT_LIST_NUMBER_ONLY) != FT_OK || count == 0) {
-        ShowText(kPaneMain, u"Device search FT232R failed");
+        text(u"Device search FT232R failed");
         return false;
     }
-    if (status_bar_) {
-        status_bar_->CreateProgress(kPaneIndexProgress, 0, 5, 1);
-        status_bar_->SetProgressPos(0);
-        status_bar_->StepProgress();
+    if (bar) {
+        bar->CreateProgress(kPaneIndexProgress, 0, 5, 1);
+        bar->SetProgressPos(0);
+        bar->StepProgress();
     }
-    ShowText(kPaneMain, u"Searching device FT232R");
-    auto step = [this] {
-        if (status_bar_) status_bar_->StepProgress();
+    text(u"Searching device FT232R");
+    auto step = [bar] {
+        if (bar) bar->StepProgress();
     };
-
     for (DWORD i = 0; i < count; ++i) {
         FT_HANDLE handle = NOT_OPEN;
         if (api.Open(int(i), &handle) != FT_OK) continue;
@@ -128,13 +146,13 @@ bool COneWireBus::SearchBridges() {
         link_.Bridges().push_back(record);
         step();
     }
-    if (status_bar_) status_bar_->RemoveProgress();
+    if (bar) bar->RemoveProgress();
 
     if (!link_.Bridges().empty()) {
-        ShowText(kPaneMain, u"Device search FT232R completed successfully");
+        text(u"Device search FT232R completed successfully");
         return true;
     }
-    ShowText(kPaneMain, u"Device search FT232R failed");
+    text(u"Device search FT232R failed");
     return false;
 }
 

@@ -2,13 +2,18 @@
 // The 1-Wire bus master on the bridge's echo: reset, byte and bit slots, ROM addressing, the
 // bridge search, the bus inventory, the temperature pass and the DS2413 operations.
 #include <array>
+#include <atomic>
 #include <cstdint>
+#include <map>
+#include <mutex>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "core/common/clock.h"
 #include "core/common/sample_record.h"
 #include "core/common/status_bar.h"
+#include "core/device/bus_health.h"
 #include "core/device/d2xx.h"
 #include "core/device/ft_link.h"
 #include "core/device/rom_code.h"
@@ -16,11 +21,19 @@
 
 namespace kalvo {
 
+// Threads: the worker that measures owns the bus; Fault(), LastPassFailure(), FailedPasses(),
+// Health(), HealthOf() and StuckSensors() give copies and may be called from any thread.
 class COneWireBus {
   public:
-    // MeasureAll: no thermometers, or the conversion did not end in time.
+    // MeasureAll: no thermometers.
     static constexpr int32_t kMeasureNotDone = INT32_MIN;
-    static constexpr int64_t kConversionLimitMs = 2000;
+    // Added to a conversion's longest time before the wait gives up on it.
+    static constexpr int64_t kConversionMarginMs = 250;
+    // Failed passes in a row before a failure other than a dead handle becomes the fault.
+    static constexpr int kFaultPasses = 3;
+    // While the sensor holding the line is not one of the list, the conversion is waited for by
+    // the clock, and the line is polled again every this many passes.
+    static constexpr int kRecheckPasses = 15;
     // SearchStep: a position where neither a bit nor its complement was pulled low.
     static constexpr uint8_t kSearchNoAnswer = 0xFF;
 
@@ -69,10 +82,35 @@ class COneWireBus {
     bool SearchBus();
     // Opens the first bridge that opens, selects it and takes the inventory.
     bool OpenBus();
+    // After a lost bridge: forgets the dead handle, lists the bridges again, opens the one with
+    // the serial number OpenBus chose and takes the inventory again (when that search fails,
+    // the lists stay as they were). true when the bridge is open again; the thermometer and
+    // switch lists may differ then.
+    bool Reopen();
+    // Serial number of the bridge OpenBus opened; empty before.
+    const std::u16string& OpenSerial() const { return open_serial_; }
 
-    // Temperature pass over the thermometer list: 1 all read, 0 a bus step failed,
-    // kMeasureNotDone no thermometers or conversion timeout.
+    // Temperature pass over the thermometer list: 1 every thermometer has its sample (invalid
+    // where the sensor gave no measurement), 0 the line or the bridge failed (samples of the
+    // sensors read before the failure stay), kMeasureNotDone no thermometers.
     int32_t MeasureAll();
+    // Invalid samples for a pass that could not be taken: after a MeasureAll that failed
+    // half-way, for the thermometers it did not reach (with that pass's time); otherwise one
+    // per thermometer, stamped now. The pending samples then hold whole passes.
+    void RecordMissedPass();
+
+    // kNone after a pass that completed. A dead handle is the fault at once; the other
+    // failures once kFaultPasses passes in a row failed.
+    BusFault Fault() const { return BusFault(fault_.load()); }
+    // Why the last pass failed; kNone when it completed.
+    BusFault LastPassFailure() const { return BusFault(last_failure_.load()); }
+    int FailedPasses() const { return failed_passes_.load(); }
+    // Counters of the listed thermometers, in list order.
+    std::vector<SensorHealth> Health() const;
+    // Zero counters for a code never read.
+    SensorHealth HealthOf(RomCode code) const;
+    // Sensors that hold the line after CONVERT T; their samples are invalid.
+    std::vector<RomCode> StuckSensors() const;
     // Copies the last pass (the last N pending samples, N thermometers).
     bool TakeLatest(SampleList& out) const;
     SampleList& PendingSamples() { return pending_; }
@@ -90,8 +128,46 @@ class COneWireBus {
     int SetChannel(RomCode code, int value, int channel);
 
   private:
+    // What the last reset's echo showed.
+    enum class LineEcho { kPresence, kNobody, kLow, kLost };
+    // How the conversion of a pass was waited for.
+    enum class Wait { kPoll, kProbe, kClock };
+    struct Conversion {
+        Wait wait = Wait::kPoll;
+        bool failed = false;   // the line or the bridge failed
+        bool overran = false;  // kPoll: the line was still held at the deadline
+        bool recheck = false;  // kPoll after passes waited by the clock
+        RomCode probe = 0;     // kProbe: the sensor converted and polled on its own
+        bool probe_done = false;
+    };
+    // Per sensor, for the worker only.
+    struct SensorState {
+        int64_t conversion_ms = kFullConversionMs;
+        uint64_t read_in = 0;           // the pass of the last reading, 0 for none
+        std::array<uint8_t, 3> last{};  // bytes 0, 1 and 6 of that reading
+    };
+
     void ShowText(int pane_id, std::u16string_view text);
     void RefreshSwitch(RomCode code, uint8_t status);
+    bool ListBridges(bool show);
+    bool SearchInventory();
+    void PublishInventory();
+
+    Conversion Convert(int64_t t0);
+    bool PollUntil(int64_t deadline_ms);
+    bool LineFailed() const;
+    // Reads a scratchpad, once more when the read is unusable; false when the line failed.
+    bool ReadScratchpad(RomCode code, Scratchpad& pad, PadVerdict& verdict);
+    bool Fresh(const Conversion& c, RomCode code, bool changed) const;
+    void Settle(const Conversion& c, const std::vector<RomCode>& unproven,
+                const std::vector<RomCode>& changed);
+    int32_t FailPass();
+    void PassCompleted();
+    int64_t LongestConversionMs() const;  // of the sensors not stuck
+    void Count(RomCode code, uint32_t SensorHealth::*counter);
+    void PublishStuck();
+    bool IsStuck(RomCode code) const;
+    bool IsSuspect(RomCode code) const;
 
     const ThermometerRows* thermometer_table_ = nullptr;
     CFtLink link_;
@@ -102,6 +178,26 @@ class COneWireBus {
     std::vector<RomCode> switches_;
     SwitchRows* switch_table_ = nullptr;
     Clock* clock_ = &SystemClock();
+    std::u16string open_serial_;
+
+    // Worker state of the conversion wait and the failure classification.
+    LineEcho last_echo_ = LineEcho::kPresence;
+    uint64_t pass_driver_failures_ = 0;
+    uint64_t pass_number_ = 0;     // MeasureAll calls with thermometers
+    size_t cut_pass_samples_ = 0;  // samples of the last pass when it failed half-way
+    int64_t cut_pass_time_ = 0;
+    std::map<RomCode, SensorState> sensors_;
+    std::vector<RomCode> stuck_;     // hold the line after CONVERT T
+    std::vector<RomCode> suspects_;  // one of them may; each is probed in turn
+    bool holder_unlisted_ = false;   // something outside the list holds the line
+    int clock_passes_ = 0;
+    unsigned probe_turn_ = 0;
+
+    std::atomic<int> fault_{int(BusFault::kNone)};
+    std::atomic<int> last_failure_{int(BusFault::kNone)};
+    std::atomic<int> failed_passes_{0};
+    mutable std::mutex health_mutex_;
+    std::vector<SensorHealth> health_;  // the thermometer list's, in its order
 };
 
 }  // namespace kalvo

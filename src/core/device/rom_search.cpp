@@ -55,6 +55,12 @@ uint8_t COneWireBus::SearchStep(std::array<uint8_t, 8>& rom, uint8_t last_discre
 }
 
 bool COneWireBus::SearchBus() {
+    const bool found = SearchInventory();
+    PublishInventory();
+    return found;
+}
+
+bool COneWireBus::SearchInventory() {
     std::array<uint8_t, 8> rom{};
     uint8_t last_discrepancy = 0;
     bool error = false;
@@ -120,6 +126,40 @@ bool COneWireBus::OpenBus() {
         selected_ = -1;
         return false;
     }
+    open_serial_ = bridges[size_t(chosen)].SerialText();
+    return true;
+}
+
+bool COneWireBus::Reopen() {
+    if (open_serial_.empty()) return false;
+    link_.ForgetHandle(SelectedHandle());
+    selected_ = -1;
+    auto& bridges = link_.Bridges();
+    bridges.clear();
+    if (!ListBridges(false)) return false;
+    int index = -1;
+    for (size_t i = 0; i < bridges.size() && index < 0; ++i)
+        if (bridges[i].SerialText() == open_serial_) index = int(i);
+    if (index < 0) return false;
+    const FT_HANDLE handle = link_.OpenByIndex(index);
+    if (handle == NOT_OPEN) return false;
+    selected_ = index;
+
+    // A search that fails (the line still held low, say) must not leave the pass without its
+    // thermometers: the bridge's bus keeps the list it had, and the passes tell what is wrong.
+    const std::vector<RomCode> thermometers = thermometers_, switches = switches_;
+    if (!SearchBus()) {
+        thermometers_ = thermometers;
+        switches_ = switches;
+        PublishInventory();
+    }
+    stuck_.clear();
+    suspects_.clear();
+    holder_unlisted_ = false;
+    PublishStuck();
+    failed_passes_ = 0;
+    fault_ = int(BusFault::kNone);
+    last_failure_ = int(BusFault::kNone);
     return true;
 }
 

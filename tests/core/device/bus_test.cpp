@@ -2,7 +2,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
+#include <tuple>
 
 #include "core/common/messages.h"
 #include "core/device/one_wire_bus.h"
@@ -198,8 +200,10 @@ TEST_F(BusTest, TemperaturePass) {
     fake.line_busy = true;
     fake.bit_reads = {false, false, true};  // converting for two slots
     const std::array<uint8_t, 9> bad = {0x50, 0x05, 0x4B, 0x46, 0x7F, 0xFF, 0x0C, 0x10, 0x1D};
-    const std::array<uint8_t, 9> good = {0x50, 0x05, 0x4B, 0x46, 0x7F, 0xFF, 0x0C, 0x10, 0x1C};
-    fake.byte_reads.assign(bad.begin(), bad.end());
+    // 85.0 as a conversion leaves it: byte 6 is 0x10 - (LSB & 0x0F), not the power-on 0x0C.
+    const std::array<uint8_t, 9> good = {0x50, 0x05, 0x4B, 0x46, 0x7F, 0xFF, 0x10, 0x10, 0xBD};
+    fake.byte_reads.assign(bad.begin(), bad.end());  // read again, bad again
+    fake.byte_reads.insert(fake.byte_reads.end(), bad.begin(), bad.end());
     fake.byte_reads.insert(fake.byte_reads.end(), good.begin(), good.end());
     // Nothing queued for the third: it reads nine 0xFF bytes, as a vanished sensor would.
     const size_t from = fake.writes.size();
@@ -223,9 +227,10 @@ TEST_F(BusTest, TemperaturePass) {
     EXPECT_EQ(p[2].temperature, p[1].temperature);
     for (const auto& s : p) EXPECT_EQ(s.time, 1700000000);
 
-    // SKIP ROM, CONVERT T, then per sensor MATCH ROM + code, READ SCRATCHPAD, nine reads.
+    // SKIP ROM, CONVERT T, then per read MATCH ROM + code, READ SCRATCHPAD, nine reads; the
+    // first and the third sensor are read twice.
     const auto sent = fake.SentBytes(from);
-    ASSERT_EQ(sent.size(), 2u + 3 * (9 + 1 + 9));
+    ASSERT_EQ(sent.size(), 2u + 5 * (9 + 1 + 9));
     EXPECT_THAT(std::vector<uint8_t>(sent.begin(), sent.begin() + 3),
                 ElementsAre(0xCC, 0x44, 0x55));
     EXPECT_EQ(sent[11], 0xBE);
@@ -251,6 +256,97 @@ TEST_F(BusTest, AllZeroScratchpadIsNoReading) {
     EXPECT_EQ(bus.MeasureAll(), 1);
     ASSERT_EQ(bus.PendingSamples().size(), 1u);
     EXPECT_EQ(bus.PendingSamples()[0].valid, 0u);
+}
+
+// What one DS18B20's scratchpad reads come to: a sample, its validity and the counters.
+TEST_F(BusTest, ScratchpadsJudgedAndReadAgain) {
+    const RomCode code = Rom(0x28, 7);
+    ASSERT_TRUE(Open({code}));
+    // bytes 0-1 the register, byte 6 as a conversion leaves it; the CRC made to fit.
+    auto pad = [](uint16_t raw, uint8_t byte6) {
+        std::vector<uint8_t> p = {uint8_t(raw), uint8_t(raw >> 8), 0x4B, 0x46, 0x7F, 0xFF, byte6,
+                                  0x10};
+        p.push_back(Crc8(p.data(), 8, 0));
+        return p;
+    };
+    auto spoilt = [](std::vector<uint8_t> p) {
+        p[1] ^= 0x04;
+        return p;
+    };
+    const auto real85 = pad(0x0550, 0x10), power_on = pad(0x0550, 0x0C);
+    const auto warm = pad(0x0191, 0x0F), low_power = pad(0x07FF, 0x01);
+    const std::vector<uint8_t> zeros(9, 0x00), none;  // none: nine 0xFF, nobody sends
+    const struct Case {
+        const char* name;
+        std::vector<std::vector<uint8_t>> answers;  // to the reads in turn
+        long reads;
+        uint32_t valid;
+        double celsius;
+        SensorHealth counted;  // rom and stuck not compared
+    } cases[] = {
+        {"real 85.0", {real85}, 1, 1, 85.0, {}},
+        {"power-on 85.0, not read again", {power_on, warm}, 1, 0, 0, {.power_on_values = 1}},
+        {"too little power", {low_power}, 1, 0, 0, {.low_power_values = 1}},
+        {"bad CRC, then good", {spoilt(warm), warm}, 2, 1, 25.0625, {.crc_failures = 1}},
+        {"bad CRC twice", {spoilt(warm), spoilt(warm)}, 2, 0, 0, {.crc_failures = 2}},
+        {"zeros, then good", {zeros, warm}, 2, 1, 25.0625, {.missing_answers = 1}},
+        {"no answer", {none, none}, 2, 0, 0, {.missing_answers = 2}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const SensorHealth before = bus.HealthOf(code);
+        fake.bit_reads = {true};
+        fake.byte_reads.clear();
+        for (const auto& answer : c.answers)
+            fake.byte_reads.insert(fake.byte_reads.end(), answer.begin(), answer.end());
+        const size_t from = fake.writes.size();
+        bus.ClearPending();
+        ASSERT_EQ(bus.MeasureAll(), 1);
+        ASSERT_EQ(bus.PendingCount(), 1u);
+        EXPECT_EQ(bus.PendingSamples()[0].valid, c.valid);
+        EXPECT_DOUBLE_EQ(bus.PendingSamples()[0].temperature, c.celsius);
+        const auto sent = fake.SentBytes(from);
+        EXPECT_EQ(std::count(sent.begin(), sent.end(), 0xBE), c.reads);
+        const SensorHealth after = bus.HealthOf(code);
+        EXPECT_EQ(after.crc_failures - before.crc_failures, c.counted.crc_failures);
+        EXPECT_EQ(after.power_on_values - before.power_on_values, c.counted.power_on_values);
+        EXPECT_EQ(after.low_power_values - before.low_power_values, c.counted.low_power_values);
+        EXPECT_EQ(after.missing_answers - before.missing_answers, c.counted.missing_answers);
+        EXPECT_EQ(after.overran_conversions, 0u);
+    }
+    EXPECT_THAT(bus.Health(), ElementsAre(bus.HealthOf(code)));
+    EXPECT_EQ(bus.HealthOf(Rom(0x28, 8)), SensorHealth{.rom = Rom(0x28, 8)});
+}
+
+// A pass cut short by the line is completed with invalid samples, so the record holds whole
+// passes; a period without any pass gets one of its own.
+TEST_F(BusTest, MissedPassesAreRecordedWhole) {
+    ASSERT_TRUE(Open({Rom(0x28, 1), Rom(0x28, 2)}));
+    const RomCode t1 = bus.Thermometers()[0], t2 = bus.Thermometers()[1];
+    static int64_t now = 1700000000;
+    SetNowSecondsSource([] { return now; });
+    std::vector<uint8_t> warm = {0x91, 0x01, 0x4B, 0x46, 0x7F, 0xFF, 0x0F, 0x10};
+    warm.push_back(Crc8(warm.data(), 8, 0));
+    fake.bit_reads = {true};
+    fake.byte_reads.assign(warm.begin(), warm.end());
+    int resets = 0;  // from the second sensor's read on, nobody answers
+    fake.tamper = [&](size_t, std::vector<uint8_t>& echo) {
+        if (fake.baud == 9600 && echo.size() == 1 && ++resets >= 3) echo[0] = 0xF0;
+    };
+    EXPECT_EQ(bus.MeasureAll(), 0);
+    EXPECT_EQ(bus.LastPassFailure(), BusFault::kNoPresence);
+    ASSERT_EQ(bus.PendingCount(), 1u);
+    now += 1;
+    bus.RecordMissedPass();
+    now += 1;
+    bus.RecordMissedPass();
+    SetNowSecondsSource(nullptr);
+    const SampleList& p = bus.PendingSamples();
+    ASSERT_EQ(p.size(), 4u);
+    const std::vector<std::tuple<RomCode, int64_t, uint32_t>> expected = {
+        {t1, 1700000000, 1}, {t2, 1700000000, 0}, {t1, 1700000002, 0}, {t2, 1700000002, 0}};
+    for (size_t i = 0; i < expected.size(); ++i)
+        EXPECT_EQ(std::tuple(p[i].rom, p[i].time, p[i].valid), expected[i]) << i;
 }
 
 class SwitchTest : public BusTest {

@@ -4,9 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 
 #include "core/common/messages.h"
 #include "core/device/one_wire_bus.h"
+#include "core/device/switch_off.h"
 #include "drivers/sim/sim_api.h"
 #include "drivers/sim/sim_world.h"
 
@@ -154,7 +156,7 @@ TEST_F(SimBusTest, SwitchingAndReadBack) {
 
 TEST_F(SimBusTest, SensorFaults) {
     const RomCode a = world.AddDs18b20(bridge, 1, Steady(20));
-    const RomCode b = world.AddDs18b20(bridge, 2, Steady(30));
+    world.AddDs18b20(bridge, 2, Steady(30));
     ASSERT_TRUE(Start());
     const size_t ia = bus.Thermometers()[0] == a ? 0 : 1, ib = 1 - ia;
     SampleList pass;
@@ -169,23 +171,214 @@ TEST_F(SimBusTest, SensorFaults) {
     EXPECT_NEAR(pass[ib].temperature, 30, 0.0625);
     ASSERT_TRUE(world.SetAttached(a, true));
 
-    // Corrupted scratchpad: invalid, with the temperature of the record before it.
+    // Corrupted scratchpad: read again at once, and the second read is good.
     ASSERT_TRUE(world.CorruptNextScratchpad(bus.Thermometers()[1]));
     ASSERT_EQ(Pass(&pass), 1);
     EXPECT_EQ(pass[0].valid, 1u);
-    EXPECT_EQ(pass[1].valid, 0u);
-    EXPECT_EQ(pass[1].temperature, pass[0].temperature);
+    EXPECT_EQ(pass[1].valid, 1u);
+    EXPECT_EQ(bus.HealthOf(bus.Thermometers()[1]).crc_failures, 1u);
     ASSERT_EQ(Pass(&pass), 1);
     EXPECT_EQ(pass[1].valid, 1u);
+    EXPECT_EQ(bus.HealthOf(a).missing_answers, 2u);  // the removed pass: read twice
+}
 
-    // A conversion that never ends: given up after just over 2000 ms, nothing appended.
-    ASSERT_TRUE(world.SetNeverConverts(b, true));
+// Five sensors whose registers move from pass to pass, as real ones do at 12 bits.
+class StuckSensorTest : public SimBusTest {
+  protected:
+    void SetUp() override {
+        for (uint64_t id = 1; id <= 5; ++id) {
+            sim::Thermal t;
+            t.base_c = 15.0 + double(id);
+            t.swing_c = 4.0;
+            t.period_s = 5.0 + 2.0 * double(id);
+            t.phase_rad = double(id);
+            world.AddDs18b20(bridge, id, t);
+        }
+        ASSERT_TRUE(Start());
+        ASSERT_EQ(Period(), 1);  // every register has a value to compare with
+    }
+    // One pass, then the rest of a 2 s period; the pass's time in `took`.
+    int32_t Period(SampleList* pass = nullptr) {
+        const int32_t result = Pass(pass, &took);
+        longest = std::max(longest, took);
+        clock.Advance(std::max<int64_t>(0, 2000 - took));
+        return result;
+    }
+    // 1 for each sensor's valid sample, in list order.
+    std::vector<uint32_t> Valid(const SampleList& pass) {
+        std::vector<uint32_t> out;
+        for (const SampleRecord& s : pass) out.push_back(s.valid);
+        return out;
+    }
+    int64_t took = 0, longest = 0;
+};
+
+TEST_F(StuckSensorTest, OneStuckSensorCostsOnlyItsOwnReading) {
+    const RomCode stuck = bus.Thermometers()[2];
+    ASSERT_TRUE(world.SetNeverConverts(stuck, true));
+    SampleList pass;
+    for (int k = 0; k < 10; ++k) {
+        SCOPED_TRACE(k);
+        ASSERT_EQ(Period(&pass), 1);
+        EXPECT_THAT(Valid(pass), ElementsAre(1, 1, 0, 1, 1));
+        EXPECT_THAT(bus.StuckSensors(), ElementsAre(stuck));
+    }
+    // Polled alone in every other pass: ten overruns, the first found by the broadcast.
+    EXPECT_EQ(bus.HealthOf(stuck).overran_conversions, 6u);
+    EXPECT_TRUE(bus.HealthOf(stuck).stuck);
+    EXPECT_LT(longest, 1500);  // the margin's deadline and five reads, well within the period
+
+    // Converting again: released at its next poll, and the broadcast is polled again.
+    ASSERT_TRUE(world.SetNeverConverts(stuck, false));
+    int passes = 0;
+    do {
+        ASSERT_EQ(Period(&pass), 1);
+        ++passes;
+    } while (!bus.StuckSensors().empty() && passes < 5);
+    EXPECT_LE(passes, 2);
+    EXPECT_THAT(Valid(pass), ElementsAre(1, 1, 1, 1, 1));
+    ASSERT_EQ(Period(&pass), 1);
+    EXPECT_THAT(Valid(pass), ElementsAre(1, 1, 1, 1, 1));
+    EXPECT_LT(took, 1250);  // the 750 ms conversion and the reads
+    EXPECT_FALSE(bus.HealthOf(stuck).stuck);
+}
+
+// With steady readings the broadcast's overrun cannot tell who holds the line: every sensor is a
+// suspect and gives no valid sample until its own poll clears it.
+TEST_F(SimBusTest, SteadySensorsAreToldApartOneAPass) {
+    for (uint64_t id = 1; id <= 3; ++id) world.AddDs18b20(bridge, id, Steady(20.0 + double(id)));
+    ASSERT_TRUE(Start());
+    ASSERT_EQ(Pass(), 1);
+    const RomCode stuck = bus.Thermometers()[2];
+    ASSERT_TRUE(world.SetNeverConverts(stuck, true));
+    const std::vector<std::vector<uint32_t>> expected = {
+        {0, 0, 0},  // overran: three suspects
+        {1, 0, 0},  // the first polled alone converts
+        {1, 1, 0},  // so does the second
+        {1, 1, 0},  // the third does not: stuck
+        {1, 1, 0},
+    };
+    SampleList pass;
+    for (size_t k = 0; k < expected.size(); ++k) {
+        ASSERT_EQ(Pass(&pass), 1);
+        std::vector<uint32_t> valid;
+        for (const SampleRecord& s : pass) valid.push_back(s.valid);
+        EXPECT_EQ(valid, expected[k]) << k;
+    }
+    EXPECT_THAT(bus.StuckSensors(), ElementsAre(stuck));
+}
+
+// A sensor plugged in after the inventory holds the line too, but it is none of the list: every
+// listed register moved, so the conversion is waited for by the clock.
+TEST_F(StuckSensorTest, AHolderOutsideTheListIsWaitedOutByTheClock) {
+    const RomCode stranger = world.AddDs18b20(bridge, 0x99, Steady(20));
+    ASSERT_TRUE(world.SetNeverConverts(stranger, true));
+    SampleList pass;
+    for (int k = 0; k < COneWireBus::kRecheckPasses + 3; ++k) {
+        ASSERT_EQ(Period(&pass), 1);
+        EXPECT_THAT(Valid(pass), ElementsAre(1, 1, 1, 1, 1)) << k;
+    }
+    EXPECT_THAT(bus.StuckSensors(), IsEmpty());
+    EXPECT_LT(longest, 1500);
+}
+
+TEST_F(SimBusTest, BusFaultsAreNamedAndTheBridgeIsFoundAgain) {
+    const RomCode sensor = world.AddDs18b20(bridge, 1, Steady(20));
+    const int other = world.AddBridge("B2", "FT232R USB UART");
+    world.AddDs18b20(other, 9, Steady(30));
+    ASSERT_TRUE(Start());
+    ASSERT_EQ(bus.OpenSerial(), u"A50285BI");
+
+    const struct {
+        const char* name;
+        std::function<void(bool)> fault;
+        BusFault kind;
+    } faults[] = {
+        {"line held low", [&](bool on) { world.SetLineHeldLow(bridge, on); }, BusFault::kLineLow},
+        {"nobody answers", [&](bool on) { world.SetAttached(sensor, !on); }, BusFault::kNoPresence},
+    };
+    for (const auto& f : faults) {
+        SCOPED_TRACE(f.name);
+        f.fault(true);
+        for (int k = 1; k <= COneWireBus::kFaultPasses; ++k) {
+            EXPECT_EQ(Pass(), 0);
+            EXPECT_EQ(bus.LastPassFailure(), f.kind);
+            EXPECT_EQ(bus.FailedPasses(), k);
+            EXPECT_EQ(bus.Fault(), k < COneWireBus::kFaultPasses ? BusFault::kNone : f.kind);
+        }
+        f.fault(false);
+        EXPECT_EQ(Pass(), 1);
+        EXPECT_EQ(bus.Fault(), BusFault::kNone);
+        EXPECT_EQ(bus.FailedPasses(), 0);
+    }
+    EXPECT_EQ(FaultText(BusFault::kLineLow), u"1-Wire line held low");
+
+    // Unplugged: a dead handle is the fault at once; the other bridge is not taken instead.
+    world.SetUnplugged(bridge, true);
+    EXPECT_EQ(Pass(), 0);
+    EXPECT_EQ(bus.Fault(), BusFault::kBridgeLost);
+    EXPECT_EQ(FaultText(bus.Fault()), u"Bridge FT232R lost");
+    EXPECT_FALSE(bus.Reopen());
+    EXPECT_FALSE(world.Bridge(other).open);
     const size_t pending = bus.PendingCount();
-    int64_t took = 0;
-    EXPECT_EQ(Pass(nullptr, &took), COneWireBus::kMeasureNotDone);
-    EXPECT_GT(took, 2000);
-    EXPECT_LT(took, 2100);
-    EXPECT_EQ(bus.PendingCount(), pending);
+    bus.RecordMissedPass();
+    ASSERT_EQ(bus.PendingCount(), pending + 1);
+    EXPECT_EQ(bus.PendingSamples().back().rom, sensor);
+    EXPECT_EQ(bus.PendingSamples().back().valid, 0u);
+
+    world.SetUnplugged(bridge, false);
+    ASSERT_TRUE(bus.Reopen());
+    EXPECT_TRUE(world.Bridge(bridge).open);
+    EXPECT_FALSE(world.Bridge(other).open);
+    EXPECT_EQ(bus.Fault(), BusFault::kNone);
+    EXPECT_THAT(bus.Thermometers(), ElementsAre(sensor));
+    SampleList pass;
+    ASSERT_EQ(Pass(&pass), 1);
+    EXPECT_EQ(pass[0].valid, 1u);
+}
+
+// The guard's and `kalvo-bus off`'s work: every channel off, waiting while the bridge is busy.
+TEST_F(SimBusTest, EverySwitchOffOnceTheBridgeIsFree) {
+    world.AddDs18b20(bridge, 1, Steady(20));
+    const RomCode both = world.AddDs2413(bridge, 0xA), b_only = world.AddDs2413(bridge, 0xB);
+    ASSERT_TRUE(Start());
+    ASSERT_EQ(bus.SetChannels(both, 1, 1), 1);
+    ASSERT_EQ(bus.SetChannels(b_only, 0, 1), 1);
+
+    // The program still holds the bridge; it lets go during the second wait.
+    struct HookClock : Clock {
+        ManualClock& base;
+        std::function<void()> on_sleep;
+        HookClock(ManualClock& c, std::function<void()> f) : base(c), on_sleep(std::move(f)) {}
+        int64_t NowMs() override { return base.NowMs(); }
+        void SleepMs(int64_t ms) override {
+            base.SleepMs(ms);
+            on_sleep();
+        }
+    };
+    int sleeps = 0;
+    HookClock hook(clock, [&] {
+        if (++sleeps == 2) bus.Link().CloseBridge(bus.SelectedHandle());
+    });
+    const int64_t start = clock.NowMs();
+    SwitchOffReport report = SwitchEverythingOff(sim::Api(), u"A50285BI", hook, 30000);
+    EXPECT_TRUE(report.AllOff());
+    EXPECT_EQ(sleeps, 2);
+    EXPECT_GE(clock.NowMs() - start, 2 * kSwitchOffRetryMs);
+    ASSERT_EQ(report.switches.size(), 2u);
+    for (const SwitchOffResult& r : report.switches) {
+        EXPECT_TRUE(r.off);
+        EXPECT_EQ(r.was_on, r.code == both ? 3 : 2);
+        EXPECT_FALSE(world.ChannelOn(r.code, 0) || world.ChannelOn(r.code, 1));
+    }
+    EXPECT_FALSE(world.Bridge(bridge).open);  // let go again
+
+    // A bridge that is not there: given up after the patience.
+    sleeps = 10;
+    report = SwitchEverythingOff(sim::Api(), u"ELSEWHERE", hook, 3000);
+    EXPECT_FALSE(report.opened);
+    EXPECT_FALSE(report.AllOff());
+    EXPECT_THAT(report.switches, IsEmpty());
 }
 
 TEST_F(SimBusTest, LineAndBridgeFaults) {

@@ -1,6 +1,10 @@
-// kalvo-bus run as a child process over the simulated driver library in the demo folder.
+// kalvo-bus run as a child process over the simulated driver library in the demo folder, and
+// over the serial driver against kalvo-simport where the bus outlives each run.
+#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -117,6 +121,61 @@ TEST_F(KalvoBusTest, FailuresAndExitCodes) {
     EXPECT_EQ(run.code, 1);
     EXPECT_THAT(run.err, HasSubstr("Device search FT232R failed"));
 }
+
+TEST_F(KalvoBusTest, HealthColumnsAndSwitchesOff) {
+    // A fresh bus: nothing counted yet, and every channel already off.
+    const std::string zeros = "\tcrc=0\tpower-on=0\tlow-power=0\tmissing=0\toverran=0";
+    ToolRun run = Tool("read --health");
+    EXPECT_EQ(run.code, 0) << run.err;
+    EXPECT_THAT(run.Lines(), ::testing::UnorderedElementsAre(Text(t18b20) + "\t21.5000\t1" + zeros,
+                                                             Text(t1820) + "\t-3.2500\t1" + zeros));
+
+    run = Tool("off");
+    EXPECT_EQ(run.code, 0) << run.err;
+    EXPECT_THAT(run.Lines(), ElementsAre(Text(sw) + "\toff\t-"));
+    run = Tool("off --serial ELSEWHERE --wait 0");
+    EXPECT_EQ(run.code, 1);
+    EXPECT_EQ(run.out, "");
+    EXPECT_THAT(run.err, HasSubstr("The FT232R bridge ELSEWHERE could not be opened"));
+    for (const char* bad : {"off --wait", "off --wait -1", "off --serial", "off now",
+                            "read --health --health", "read 2 3"}) {
+        EXPECT_EQ(Tool(bad).code, 64) << bad;
+    }
+}
+
+#ifdef KALVO_HAVE_SIMPORT
+// Over the serial driver the bus outlives each run of the tool, as a real one does.
+TEST_F(KalvoBusTest, OffSwitchesOffWhatAnEarlierRunSwitchedOn) {
+    const fs::path port = dir_ / "port", sysfs = dir_ / "sysfs";
+    fs::create_directories(sysfs);
+    const std::string server = KALVO_BUILD_DIR "/demo/kalvo-simport";
+    const std::string link = port.string(), conf = (dir_ / "simbus.conf").string();
+    char* const argv[] = {const_cast<char*>(server.c_str()), const_cast<char*>("--link"),
+                          const_cast<char*>(link.c_str()), const_cast<char*>(conf.c_str()),
+                          nullptr};
+    posix_spawn_file_actions_t files;
+    posix_spawn_file_actions_init(&files);
+    posix_spawn_file_actions_addopen(&files, 1, "/dev/null", O_WRONLY, 0);
+    pid_t pid = -1;
+    ASSERT_EQ(posix_spawn(&pid, argv[0], &files, nullptr, argv, environ), 0);
+    posix_spawn_file_actions_destroy(&files);
+    for (int waited = 0; waited < 10000 && !fs::is_symlink(port); waited += 10) usleep(10000);
+    ASSERT_TRUE(fs::is_symlink(port));
+
+    const std::string serial = "KALVO_D2XX_LIBRARY='" KALVO_BUILD_DIR
+                               "/serial/libftd2xx.so' KALVO_SERIAL_PORTS='" +
+                               link + "' KALVO_SYSFS_ROOT='" + sysfs.string() + "'";
+    EXPECT_EQ(Tool("switch " + Text(sw) + " A on", serial).out, "1\n");
+    ToolRun run = Tool("off --wait 5", serial);
+    EXPECT_EQ(run.code, 0) << run.err;
+    EXPECT_THAT(run.Lines(), ElementsAre(Text(sw) + "\toff\tA"));
+    EXPECT_THAT(Tool("off --wait 5", serial).Lines(), ElementsAre(Text(sw) + "\toff\t-"));
+
+    kill(pid, SIGTERM);
+    int status = 0;
+    EXPECT_EQ(waitpid(pid, &status, 0), pid);
+}
+#endif
 
 }  // namespace
 }  // namespace kalvo

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "core/device/bus_health.h"
 #include "core/device/ft_link.h"
 #include "core/device/registers.h"
 #include "core/device/rom_code.h"
@@ -74,6 +75,48 @@ TEST(Registers, Ds18b20Table) {
             uint8_t(row.raw), uint8_t(row.raw >> 8), 0x4B, 0x46, 0x7F, 0xFF, 0x0C, 0x10, 0};
         EXPECT_DOUBLE_EQ(ScratchpadCelsius(kFamilyDs18b20, pad), row.celsius);
     }
+}
+
+// Which scratchpads are measurements. Byte 6 of a DS18B20 is 0x10 - (LSB & 0x0F) after a
+// conversion and 0x0C after power-on.
+TEST(Registers, ScratchpadVerdicts) {
+    auto pad = [](uint8_t lsb, uint8_t msb, uint8_t byte6) {
+        Scratchpad p{lsb, msb, 0x4B, 0x46, 0x7F, 0xFF, byte6, 0x10, 0};
+        p[8] = Crc8(p.data(), 8, 0);
+        return p;
+    };
+    Scratchpad spoilt = pad(0x91, 0x01, 0x0F);
+    spoilt[3] ^= 0x20;
+    Scratchpad zeros{}, ones;
+    ones.fill(0xFF);
+    const struct {
+        const char* name;
+        uint8_t family;
+        Scratchpad pad;
+        PadVerdict verdict;
+    } table[] = {
+        {"25.0625", kFamilyDs18b20, pad(0x91, 0x01, 0x0F), PadVerdict::kReading},
+        {"85.0 converted", kFamilyDs18b20, pad(0x50, 0x05, 0x10), PadVerdict::kReading},
+        {"85.0 power-on", kFamilyDs18b20, pad(0x50, 0x05, 0x0C), PadVerdict::kPowerOn},
+        {"0x0C with another value", kFamilyDs18b20, pad(0x54, 0x05, 0x0C), PadVerdict::kReading},
+        {"127.94: too little power", kFamilyDs18b20, pad(0xFF, 0x07, 0x01), PadVerdict::kLowPower},
+        {"DS1820 85.0 cannot be told", kFamilyDs1820, pad(0xAA, 0x00, 0x0C), PadVerdict::kReading},
+        {"DS1820 0x07FF is a value", kFamilyDs1820, pad(0xFF, 0x07, 0x01), PadVerdict::kReading},
+        {"a bit lost", kFamilyDs18b20, spoilt, PadVerdict::kCrcError},
+        {"zeros pass the CRC", kFamilyDs18b20, zeros, PadVerdict::kNoAnswer},
+        {"nobody sent", kFamilyDs1820, ones, PadVerdict::kNoAnswer},
+    };
+    for (const auto& row : table)
+        EXPECT_EQ(JudgeScratchpad(row.family, row.pad), row.verdict) << row.name;
+}
+
+TEST(Registers, ConversionTimeByResolution) {
+    EXPECT_EQ(ConversionMs(kFamilyDs18b20, 0x1F), 94);  // 9 bits: 93.75 rounded up
+    EXPECT_EQ(ConversionMs(kFamilyDs18b20, 0x3F), 188);
+    EXPECT_EQ(ConversionMs(kFamilyDs18b20, 0x5F), 375);
+    EXPECT_EQ(ConversionMs(kFamilyDs18b20, 0x7F), 750);
+    EXPECT_EQ(ConversionMs(kFamilyDs18b20, 0x80), 94);  // only bits 5 and 6 count
+    EXPECT_EQ(ConversionMs(kFamilyDs1820, 0xFF), 750);
 }
 
 TEST(Registers, Ds1820UsesItsOwnHalfDegreeRegisterAndCounts) {
