@@ -36,7 +36,11 @@ FT_HANDLE CFtLink::OpenByIndex(int index) {
     if (index < 0 || size_t(index) >= bridges_.size()) return NOT_OPEN;
     const int driver_index = bridges_[size_t(index)].driver_index;
     FT_HANDLE handle = NOT_OPEN;
-    if (api_.Open(driver_index >= 0 ? driver_index : index, &handle) != FT_OK) return NOT_OPEN;
+    const FT_STATUS status = api_.Open(driver_index >= 0 ? driver_index : index, &handle);
+    if (status != FT_OK) {
+        last_open_failure_ = status;
+        return NOT_OPEN;
+    }
     bridges_[size_t(index)].handle = handle;
     Configure(handle);
     return handle;

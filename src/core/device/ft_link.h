@@ -50,6 +50,8 @@ class CFtLink {
     // Opens the bridge of list position `index` by its driver index. The handle, NOT_OPEN when
     // the bridge cannot be opened, 0 when the list is empty.
     FT_HANDLE OpenByIndex(int index);
+    // What the driver answered the last open that failed (FT_OK when none failed).
+    FT_STATUS LastOpenFailure() const { return last_open_failure_; }
     // Line settings; stops at the first driver call that fails.
     bool Configure(FT_HANDLE handle);
     bool SetBaudRate(FT_HANDLE handle, ULONG rate);
@@ -73,6 +75,7 @@ class CFtLink {
     ULONG baud_rate_ = 131072;
     uint64_t driver_failures_ = 0;
     bool last_echo_complete_ = true;
+    FT_STATUS last_open_failure_ = FT_OK;
 };
 
 }  // namespace kalvo

@@ -1,6 +1,7 @@
 #include "core/device/one_wire_bus.h"
 
 #include <cstring>
+#include <string>
 
 #include "core/common/messages.h"
 #include "core/common/text.h"
@@ -25,6 +26,13 @@ void CopyDriverText(const char* source, size_t source_size, char16_t* field, siz
 COneWireBus::COneWireBus(const D2xxApi& api) : link_(api) {}
 
 COneWireBus::~COneWireBus() = default;
+
+std::u16string COneWireBus::OpenFailureText(std::u16string_view serials, FT_STATUS status) {
+    return u"FT232R " + std::u16string(serials) + u" found but not opened (driver status " +
+           Utf8ToUtf16(std::to_string(status)) +
+           u"): another program may hold it, the user may lack access to it, or the kernel's "
+           u"ftdi_sio holds it";
+}
 
 FT_HANDLE COneWireBus::SelectedHandle() const {
     if (selected_ < 0 || size_t(selected_) >= link_.Bridges().size()) return NOT_OPEN;
@@ -114,9 +122,22 @@ bool COneWireBus::ListBridges(bool show) {
     auto step = [bar] {
         if (bar) bar->StepProgress();
     };
+    open_failure_.clear();
+    std::u16string unopened;  // serial numbers of bridges the driver lists but will not open
+    FT_STATUS refusal = FT_OK;
     for (DWORD i = 0; i < count; ++i) {
         FT_HANDLE handle = NOT_OPEN;
-        if (api.Open(int(i), &handle) != FT_OK) continue;
+        if (const FT_STATUS status = api.Open(int(i), &handle); status != FT_OK) {
+            char serial[16] = {};
+            api.ListDevices(reinterpret_cast<void*>(uintptr_t(i)), serial,
+                            FT_LIST_BY_INDEX | FT_OPEN_BY_SERIAL_NUMBER);
+            char16_t text[16] = {};
+            CopyDriverText(serial, sizeof serial, text, 16);
+            if (!unopened.empty()) unopened += u", ";
+            unopened += text[0] ? std::u16string(text) : u"#" + Utf8ToUtf16(std::to_string(i));
+            refusal = status;
+            continue;
+        }
         ULONG type = 0;
         DWORD id = 0;
         char serial[16] = {};
@@ -152,6 +173,7 @@ bool COneWireBus::ListBridges(bool show) {
         text(u"Device search FT232R completed successfully");
         return true;
     }
+    if (!unopened.empty()) open_failure_ = OpenFailureText(unopened, refusal);
     text(u"Device search FT232R failed");
     return false;
 }

@@ -89,6 +89,10 @@ class COneWireBus {
     bool Reopen();
     // Serial number of the bridge OpenBus opened; empty before.
     const std::u16string& OpenSerial() const { return open_serial_; }
+    // Why OpenBus found bridges but could open none of them (another program holds it, no
+    // access to it, or the kernel's driver holds it); empty when that was not the failure.
+    const std::u16string& OpenFailure() const { return open_failure_; }
+    static std::u16string OpenFailureText(std::u16string_view serials, FT_STATUS status);
 
     // Temperature pass over the thermometer list: 1 every thermometer has its sample (invalid
     // where the sensor gave no measurement), 0 the line or the bridge failed (samples of the
@@ -179,6 +183,7 @@ class COneWireBus {
     SwitchRows* switch_table_ = nullptr;
     Clock* clock_ = &SystemClock();
     std::u16string open_serial_;
+    std::u16string open_failure_;
 
     // Worker state of the conversion wait and the failure classification.
     LineEcho last_echo_ = LineEcho::kPresence;

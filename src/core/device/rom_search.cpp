@@ -1,6 +1,7 @@
 // SEARCH ROM and the bus inventory.
 #include <algorithm>
 #include <set>
+#include <string>
 
 #include "core/common/messages.h"
 #include "core/common/text.h"
@@ -119,7 +120,16 @@ bool COneWireBus::OpenBus() {
             break;
         }
     }
-    if (chosen < 0) return false;
+    open_failure_.clear();
+    if (chosen < 0) {
+        std::u16string serials;
+        for (const FtDevice& bridge : bridges) {
+            if (!serials.empty()) serials += u", ";
+            serials += bridge.SerialText();
+        }
+        open_failure_ = OpenFailureText(serials, link_.LastOpenFailure());
+        return false;
+    }
     selected_ = chosen;
     if (!SearchBus()) {
         link_.CloseBridge(handle);

@@ -125,6 +125,19 @@ void SerialDriver::NoteLatency(const std::string& port, const std::string& why) 
                  port.c_str(), why.c_str());
 }
 
+void SerialDriver::NoteOpenFailure(const std::string& port, int error) {
+    {
+        std::lock_guard lock(mutex_);
+        if (!open_failures_noted_.emplace(port, error).second) return;
+    }
+    const char* hint = error == EACCES || error == EPERM
+                           ? "; join the dialout group or install the udev rule"
+                       : error == EBUSY ? "; another program has the port open"
+                                        : "";
+    std::fprintf(stderr, "serial driver: %s cannot be opened (%s)%s\n", port.c_str(),
+                 std::strerror(error), hint);
+}
+
 FT_STATUS SerialDriver::OpenBridge(int index, FT_HANDLE* handle) {
     const std::vector<SerialBridge> bridges = FindBridges(sources_);
     if (index < 0 || size_t(index) >= bridges.size()) return FT_DEVICE_NOT_FOUND;
@@ -132,7 +145,10 @@ FT_STATUS SerialDriver::OpenBridge(int index, FT_HANDLE* handle) {
     open->bridge = bridges[size_t(index)];
     int error = 0;
     open->port = SerialPort::Open(open->bridge.port, &error);
-    if (!open->port) return FT_DEVICE_NOT_OPENED;
+    if (!open->port) {
+        NoteOpenFailure(open->bridge.port, error);
+        return FT_DEVICE_NOT_OPENED;
+    }
     std::lock_guard lock(mutex_);
     const uintptr_t value = next_handle_;
     next_handle_ += 0x10;

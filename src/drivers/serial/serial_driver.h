@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -36,12 +37,16 @@ class SerialDriver final : public front::Driver {
     std::vector<front::Listed> ListBridges() override;
 
     void NoteLatency(const std::string& port, const std::string& why);
+    // Says once per port and reason why a listed bridge could not be opened: the status code
+    // alone cannot tell a missing permission from a port another program holds.
+    void NoteOpenFailure(const std::string& port, int error);
 
     const PortSources sources_;
     mutable std::mutex mutex_;  // guards the handle table only
     std::map<uintptr_t, std::shared_ptr<OpenPort>> ports_;
     uintptr_t next_handle_ = 0x5000;
     std::atomic<bool> latency_noted_{false};
+    std::set<std::pair<std::string, int>> open_failures_noted_;  // under mutex_
 };
 
 }  // namespace kalvo::serial

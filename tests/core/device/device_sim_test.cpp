@@ -93,6 +93,7 @@ TEST_F(SimBusTest, BridgeChoiceAndFailedInventory) {
     EXPECT_FALSE(bus.OpenBus());
     EXPECT_EQ(bus.SelectedBridge(), -1);
     EXPECT_FALSE(world.Bridge(bridge).open);
+    EXPECT_EQ(bus.OpenFailure(), u"");  // opened, but nothing on its bus: no open failure
 
     // Without the first bridge, the second listed (driver index 2) is the one opened.
     bus.Link().Bridges()[0].flags = 1;
@@ -100,6 +101,21 @@ TEST_F(SimBusTest, BridgeChoiceAndFailedInventory) {
     EXPECT_EQ(bus.SelectedBridge(), 1);
     EXPECT_TRUE(world.Bridge(third).open);
     EXPECT_THAT(bus.Switches(), ElementsAre(sw));
+}
+
+// A bridge that is listed but refuses to open is told apart from no bridge at all.
+TEST_F(SimBusTest, ABridgeThatWillNotOpenIsNamed) {
+    FT_HANDLE held = nullptr;
+    ASSERT_EQ(sim::Api().Open(0, &held), FT_OK);  // another program has the first one
+    world.AddBridge("D4", "FT232R USB UART", FT_DEVICE_232R, true);
+    EXPECT_FALSE(bus.SearchBridges());
+    EXPECT_EQ(bus.OpenFailure(),
+              u"FT232R A50285BI, D4 found but not opened (driver status 3): another program may "
+              u"hold it, the user may lack access to it, or the kernel's ftdi_sio holds it");
+    sim::Api().Close(held);
+    world.AddBridge("E5", "FT232R USB UART");
+    EXPECT_TRUE(bus.SearchBridges());
+    EXPECT_EQ(bus.OpenFailure(), u"");
 }
 
 TEST_F(SimBusTest, TemperaturesWithinOneRegisterStep) {

@@ -5,9 +5,12 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -78,7 +81,13 @@ TEST_F(PtyDriver, OpensOneUserAtATimeRawAndAtTheRatesAsked) {
     SerialDriver driver(sources_);
     FT_HANDLE handle = OpenPort(driver);
     FT_HANDLE second = nullptr;
+    // The busy port is named with its reason, once however often it is tried.
+    testing::internal::CaptureStderr();
     EXPECT_EQ(driver.Open(0, &second), FT_DEVICE_NOT_OPENED);
+    EXPECT_EQ(driver.Open(0, &second), FT_DEVICE_NOT_OPENED);
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(said, "serial driver: " + slave_ + " cannot be opened (" + std::strerror(EBUSY) +
+                        "); another program has the port open\n");
     EXPECT_EQ(driver.Open(1, &second), FT_DEVICE_NOT_FOUND);
     SerialDriver other_process(sources_);
     EXPECT_EQ(other_process.Open(0, &second), FT_DEVICE_NOT_OPENED);
