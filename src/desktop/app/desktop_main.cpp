@@ -4,15 +4,19 @@
 #include <QSessionManager>
 
 #include <clocale>
+#include <cstdio>
 
 #include "core/common/message_box.h"
 #include "core/common/messages.h"
+#include "core/common/text.h"
 #include "core/device/d2xx_binding.h"
+#include "core/device/output_guard.h"
 #include "core/engine/program.h"
 #include "desktop/app/icons.h"
 #include "desktop/app/main_frame.h"
 #include "desktop/app/message_boxes.h"
 #include "desktop/app/platform_signals.h"
+#include "desktop/widgets/status_bar_widget.h"
 
 #ifndef KALVO_VERSION
 #define KALVO_VERSION "0"
@@ -52,6 +56,9 @@ int RunDesktop(int argc, char** argv, const std::function<void(CMainFrame&)>& sh
         }
     });
 
+    // Switches the outputs off should this process end other than through its close protocol.
+    // Declared before the program, so on any other way out of here the bridge is let go first.
+    OutputGuard guard;
     // The program outlives the window; the engine records into the archive prepared here (an
     // empty root records nothing).
     EngineOptions engine;
@@ -59,9 +66,22 @@ int RunDesktop(int argc, char** argv, const std::function<void(CMainFrame&)>& sh
         archive_root.empty() ? PrepareProgramArchive() : PrepareProgramArchive(archive_root);
     Program program(DriverApi(), std::move(engine));
 
+    // Once the bridge is open and its serial number known.
+    const auto start_guard = [&guard, &program](CMainFrame& ready) {
+        if (guard.Armed()) return;
+        std::string why;
+        if (StartOutputGuard(guard, program.Bus().OpenSerial(), &why)) return;
+        const std::u16string text = u"Output guard not started: " + Utf8ToUtf16(why);
+        std::fprintf(stderr, "%s\n", Utf16ToUtf8(text).c_str());
+        std::fflush(stderr);
+        ready.StatusBarWidget()->SetPaneText(kPaneMain, text);
+    };
+
     int code = 0;
+    bool closed_in_order = false;
     {
         CMainFrame main_frame(program);
+        main_frame.SetEngineReadyHandler(start_guard);
         frame = &main_frame;
         main_frame.move(0, 0);
         main_frame.resize(800, 600);
@@ -73,8 +93,11 @@ int RunDesktop(int argc, char** argv, const std::function<void(CMainFrame&)>& sh
         else
             code = main_frame.ExitCode();
         StopMessageBoxes();
+        closed_in_order = main_frame.Closed();
         frame = nullptr;
     }
+    // The engine has shut down and left the outputs as an orderly close leaves them.
+    if (closed_in_order) guard.Disarm();
     SetMessageBoxHandler({});
     return code;
 }

@@ -263,6 +263,7 @@ void CMainFrame::OnEngineReady(uintptr_t start_up) {
         ShowButton(kCmdStop, true);
         ShowButton(kCmdStart, false);
     }
+    if (engine_ready_ && !closed_) engine_ready_(*this);
 }
 
 // ---- commands ----

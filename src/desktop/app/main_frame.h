@@ -74,6 +74,11 @@ class CMainFrame : public QMainWindow,
     // The desktop wants to end the session: refused where it can be, else an orderly close.
     void OnEndSession(bool can_refuse);
 
+    // Runs when the engine reports it is ready (its bridge open), unless the window has closed
+    // by then.
+    using EngineReadyHandler = std::function<void(CMainFrame& frame)>;
+    void SetEngineReadyHandler(EngineReadyHandler handler) { engine_ready_ = std::move(handler); }
+
     // ---- notification area ----
     bool TrayShown() const { return tray_shown_; }
     // The menu as the right button shows it: title, separator, at most 32 thermometers, separator,
@@ -162,6 +167,7 @@ class CMainFrame : public QMainWindow,
     QWidget* tree_pane_ = nullptr;
     QTabWidget* tabs_ = nullptr;
     OpenDayHandler open_day_;
+    EngineReadyHandler engine_ready_;
     bool close_requested_ = false;  // waiting for the worker's own close
     bool closing_ = false;          // the window may close now
     bool closed_ = false;
