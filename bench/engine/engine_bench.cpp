@@ -1,8 +1,12 @@
 // The software cost of one measurement cycle over a simulated bridge whose USB latency costs no
 // wall time (the bus runs on a manual clock), and the USB exchanges a cycle makes. What remains
 // is the program's own work plus the simulator's byte model; BM_SimExchange gives the latter
-// per exchange so the two can be told apart.
+// per exchange so the two can be told apart. BM_CycleRecorded adds the pass's append to a day
+// file in a temporary folder, BM_Append the append alone.
 #include <benchmark/benchmark.h>
+#include <stdlib.h>
+
+#include <filesystem>
 
 #include "core/common/status_bar.h"
 #include "core/device/one_wire_bus.h"
@@ -10,6 +14,7 @@
 #include "core/engine/grid_kalvo.h"
 #include "core/engine/grid_sw.h"
 #include "core/engine/measurement_cycle.h"
+#include "core/engine/pass_recorder.h"
 #include "core/engine/thermostat.h"
 #include "core/scenario/grid_sn.h"
 #include "drivers/sim/sim_api.h"
@@ -38,8 +43,22 @@ struct QuietLiveView : LiveView {
     SampleList last;
 };
 
+// A folder of its own, removed afterwards.
+struct TempFolder {
+    TempFolder() {
+        char pattern[] = "/tmp/kalvo_bench_XXXXXX";
+        if (mkdtemp(pattern)) path = pattern;
+    }
+    ~TempFolder() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
+    }
+    std::string path;
+};
+
 struct Rig {
-    explicit Rig(int thermometers, int switches) {
+    explicit Rig(int thermometers, int switches, std::string root = {})
+        : recorder(std::move(root), SHELL::DefaultFileOps()) {
         sim::SetActiveWorld(&world);
         const int b = world.AddBridge("KALVO001", "FT232R USB UART");
         for (int i = 0; i < thermometers; ++i) {
@@ -79,18 +98,17 @@ struct Rig {
     Thermostat thermostat{table, switch_table, &scenarios, outputs};
     QuietHost host;
     QuietLiveView live;
-    WriteBatch batch;
-    MeasurementCycle cycle{bus, table, thermostat, live, host, batch};
+    PassRecorder recorder;
+    MeasurementCycle cycle{bus, table, switch_table, thermostat, live, host, recorder};
 };
 
-// Args: thermometers, switches.
+// Args: thermometers, switches. Recording off.
 void BM_Cycle(benchmark::State& state) {
     const int thermometers = int(state.range(0));
     Rig rig(thermometers, int(state.range(1)));
     const uint64_t before = rig.Reads();
     for (auto _ : state) {
-        const auto result = rig.cycle.Run();
-        if (result.batch_ready) rig.batch.Take();
+        const auto result = rig.cycle.Run(false);
         benchmark::DoNotOptimize(result);
     }
     const double passes = double(state.iterations());
@@ -100,6 +118,36 @@ void BM_Cycle(benchmark::State& state) {
 }
 BENCHMARK(BM_Cycle)->Args({1, 0})->Args({2, 0})->Args({4, 0})->Args({16, 0})->Args({4, 1})->Unit(
     benchmark::kMicrosecond);
+
+// The same with every pass appended to today's day file, as the program records.
+void BM_CycleRecorded(benchmark::State& state) {
+    const int thermometers = int(state.range(0));
+    TempFolder folder;
+    Rig rig(thermometers, 0, folder.path);
+    for (auto _ : state) {
+        const auto result = rig.cycle.Run(true);
+        benchmark::DoNotOptimize(result);
+    }
+    state.counters["per_thermometer"] =
+        benchmark::Counter(double(state.iterations()) * thermometers,
+                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_CycleRecorded)->Arg(4)->Arg(16)->Unit(benchmark::kMicrosecond);
+
+// One pass of four records appended through the recorder (a sync at most once a minute).
+void BM_Append(benchmark::State& state) {
+    TempFolder folder;
+    PassRecorder recorder(folder.path, SHELL::DefaultFileOps());
+    SampleRecord record;
+    record.name = u"Термометр 1";
+    record.valid = 1;
+    const SampleList pass(4, record);
+    for (auto _ : state) {
+        SampleList records = pass;
+        benchmark::DoNotOptimize(recorder.Record(records, 4));
+    }
+}
+BENCHMARK(BM_Append)->Unit(benchmark::kMicrosecond);
 
 // One eight-slot exchange through the link and the simulator: the simulator's share.
 void BM_SimExchange(benchmark::State& state) {

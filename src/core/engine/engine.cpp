@@ -122,9 +122,10 @@ Engine::Engine(COneWireBus& bus, GridKalvo& thermometers, GridSw& switches, Grid
       day_file_ops_(options_.day_file_ops ? *options_.day_file_ops : SHELL::DefaultFileOps()),
       setting_ops_(options_.setting_ops ? *options_.setting_ops : SHELL::DefaultSettingFileOps()),
       link_(std::make_unique<Link>()),
+      recorder_(options_.archive_root, day_file_ops_),
       outputs_(bus_),
       thermostat_(thermometers_, switches_, scenarios_, outputs_),
-      cycle_(bus_, thermometers_, thermostat_, *link_, *link_, batch_),
+      cycle_(bus_, thermometers_, switches_, thermostat_, *link_, *link_, recorder_),
       peer_(std::make_unique<Peer>(*this)) {
     if (options_.ms_per_second <= 0) options_.ms_per_second = 1000;
     bus_.SetThermometerTable(&thermometers_);
@@ -151,6 +152,7 @@ void Engine::Detach() {
     Attach(nullptr, nullptr);
     status_bar_ = nullptr;
     bus_.SetStatusBar(nullptr);
+    cycle_.SetStatusBar(nullptr);
 }
 
 // ---- start-up ----
@@ -163,6 +165,8 @@ void Engine::OnInitView(StatusBar* status_bar) {
     status_bar_ = status_bar;
     bus_.SetStatusBar(status_bar);
     if (startup_.joinable()) startup_.join();
+    // Before any worker exists: the worker reads it at every cycle.
+    cycle_.SetStatusBar(status_bar);
     try {
         startup_ = std::thread([this] {
             const bool found = bus_.SearchBridges();
@@ -180,9 +184,6 @@ bool Engine::OnMessage(uint32_t message, uintptr_t wparam) {
             return true;
         case WM_APP_CYCLE:
             OnCycle(wparam);
-            return true;
-        case WM_APP_WRITE_BATCH:
-            OnWriteBatch();
             return true;
         default:
             return false;
@@ -226,7 +227,8 @@ void Engine::OnBridgeSearched(uintptr_t result) {
     // An output left on by a crash or a power cut of the computer must not run uncontrolled
     // until the first cycle; this is also the state an orderly shutdown leaves.
     thermostat_.AllSwitchesOff();
-    link_->SetSeriesCount(thermometers_.RowCount());
+    series_count_ = thermometers_.RowCount();
+    link_->SetSeriesCount(series_count_);
 
     // The stored start-up options apply only when the file that holds them has loaded whole;
     // the host applies them when it hears that the engine is ready.
@@ -287,7 +289,7 @@ void Engine::WorkerMain() {
         // expiry of the pause, so the resume brings one cycle, not two.
         if (gate_.Pass()) timer_->ClearPending();
         link_->Post(PostTarget::kEngine, WM_APP_CYCLE, 0, 0);
-        cycle_.Run();
+        cycle_.Run(WriteDataFile());
         link_->Post(PostTarget::kEngine, WM_APP_CYCLE, 1, 0);
     }
 }
@@ -326,6 +328,10 @@ void Engine::RequestStop() {
 // ---- window-thread messages ----
 
 void Engine::OnCycle(uintptr_t wparam) {
+    if (wparam == 1 && engine_started_ && thermometers_.RowCount() != series_count_) {
+        series_count_ = thermometers_.RowCount();
+        link_->SetSeriesCount(series_count_);
+    }
     if (!status_bar_) return;
     if (wparam == 0) {
         status_bar_->SetPaneMark(kPaneCycleBegun, StatusBar::kMarkRed);
@@ -333,24 +339,6 @@ void Engine::OnCycle(uintptr_t wparam) {
     } else {
         status_bar_->SetPaneMark(kPaneCycleEnded, StatusBar::kMarkGreen);
         status_bar_->SetPaneMark(kPaneCycleBegun, StatusBar::kMarkNone);
-    }
-}
-
-bool Engine::WriteSamples(const SampleList& samples) {
-    return WriteDayFile(samples, options_.archive_root, uint32_t(thermometers_.RowCount()),
-                        WriteDataFile(), day_file_ops_);
-}
-
-void Engine::OnWriteBatch() {
-    SampleList samples = batch_.Take();
-    // With recording off the batch is dropped.
-    if (!WriteDataFile() || samples.empty()) return;
-    // A day file held open elsewhere for a moment must not cost 100 passes: the samples go
-    // with the next batch. Without an archive nothing is ever written, so nothing is kept.
-    if (!WriteSamples(samples) && !options_.archive_root.empty()) {
-        const size_t limit = kKeptBatches * MeasurementCycle::kBatchPasses *
-                             size_t(std::max(thermometers_.RowCount(), 1));
-        batch_.Restore(std::move(samples), limit);
     }
 }
 
@@ -382,15 +370,27 @@ void Engine::Shutdown() {
     std::u16string unsaved;
     if (!SaveSettings(&unsaved) && !unsaved.empty())
         link_->ShowMessageBox(kSettingsBoxCaption, unsaved);
-    batch_.Put(std::move(bus_.PendingSamples()));
+    // The cycles append every pass; what is left are records an append refused.
+    SampleList rest;
+    rest.swap(bus_.PendingSamples());
     bus_.ClearPending();
-    const SampleList samples = batch_.Take();
+    if (!WriteDataFile()) {
+        recorder_.Drop();
+        return;
+    }
+    const size_t waiting = rest.size() + recorder_.KeptCount();
+    const bool written = recorder_.Record(rest, uint32_t(thermometers_.RowCount())).ok();
+    const bool synced = recorder_.Flush();
+    if (options_.archive_root.empty()) return;
     // The last chance for these samples: a loss is said, not silent.
-    if (WriteDataFile() && !samples.empty() && !WriteSamples(samples) &&
-        !options_.archive_root.empty()) {
+    if (!written) {
         link_->ShowMessageBox(u"Error", FormatRus(u"The day file could not be written: %d "
                                                   u"measurements of this run are lost",
-                                                  int(samples.size())));
+                                                  int(waiting)));
+    } else if (!synced) {
+        link_->ShowMessageBox(u"Error",
+                              u"The day file could not be synced to the disk: the "
+                              u"last minute of measurements may be lost on a power cut");
     }
 }
 

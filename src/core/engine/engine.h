@@ -1,6 +1,7 @@
 #pragma once
 // The measurement and control engine: start-up of the bridge and the bus, the settings file, the
-// worker thread paced by a periodic timer, the cycles, the write batch and the orderly shutdown.
+// worker thread paced by a periodic timer, the cycles with their day-file appends and the orderly
+// shutdown.
 // It works on the tables and the bus its Program owns. No toolkit: it reports to one EngineHost
 // (and a LiveView) while they are attached, and the host hands its messages back to OnMessage on
 // the window thread.
@@ -22,6 +23,7 @@
 #include "core/engine/grid_kalvo.h"
 #include "core/engine/grid_sw.h"
 #include "core/engine/measurement_cycle.h"
+#include "core/engine/pass_recorder.h"
 #include "core/engine/periodic_timer.h"
 #include "core/engine/thermostat.h"
 
@@ -52,8 +54,6 @@ class Engine {
         kRunning = 4,
     };
     static constexpr double kFirstDueMs = 10.0;
-    // Batches kept for another try when the day file cannot be written.
-    static constexpr size_t kKeptBatches = 10;
 
     // The tables, the scenario table (may be null) and the bus must outlive the engine.
     Engine(COneWireBus& bus, GridKalvo& thermometers, GridSw& switches, GridSn* scenarios,
@@ -79,10 +79,9 @@ class Engine {
     // wParam the start-up options the host is to apply now (kFlagHideToTray,
     // kFlagMeasureAtStart): those the settings file asks for, none when it failed to load.
     void OnBridgeSearched(uintptr_t result);
-    // WM_APP_CYCLE: the activity marks.
+    // WM_APP_CYCLE: the activity marks; at a cycle's end the live chart's series count follows
+    // the thermometer table (a bridge found again may bring another inventory).
     void OnCycle(uintptr_t wparam);
-    // WM_APP_WRITE_BATCH.
-    void OnWriteBatch();
     // WM_CLOSE. True when the window may close now; with wParam 0 and a worker it waits for
     // the worker's own WM_CLOSE (wParam 1), which shuts down.
     bool OnClose(uintptr_t wparam);
@@ -97,13 +96,14 @@ class Engine {
     State GetState() const { return State(state_.load()); }
     bool HasWorker() const;
     void RequestStop();
-    // Timer off, switches off, settings saved and the last samples written (once).
+    // Timer off, switches off, settings saved, what is left appended and the day file synced
+    // (once).
     void Shutdown();
 
     // ---- state ----
     int Period() const { return period_.load(); }
     uint16_t Flags() const { return flags_; }
-    bool WriteDataFile() const { return write_data_file_ != 0; }
+    bool WriteDataFile() const { return write_data_file_.load() != 0; }
     bool MeasureAtStart() const { return measure_at_start_ != 0; }
     bool HideToTrayAtStart() const { return hide_to_tray_ != 0; }
     bool EngineStarted() const { return engine_started_ != 0; }
@@ -120,7 +120,8 @@ class Engine {
     GridKalvo& Thermometers() { return thermometers_; }
     GridSw& Switches() { return switches_; }
     COneWireBus& Bus() { return bus_; }
-    size_t WriteBatchSize() const { return batch_.Size(); }
+    // Records an append refused, waiting for the next one. Any thread.
+    size_t KeptRecordCount() const { return recorder_.KeptCount(); }
 
   private:
     class Link;
@@ -152,7 +153,6 @@ class Engine {
     void ApplyPeriodAndFlags(int period, uint16_t flags);
     void ReArm();
     PeriodicTimer::Duration Scaled(double engine_ms) const;
-    bool WriteSamples(const SampleList& samples);
 
     COneWireBus& bus_;
     GridKalvo& thermometers_;
@@ -166,7 +166,7 @@ class Engine {
 
     // Window thread only, unless atomic.
     std::atomic<int32_t> period_{kPeriodDefault};
-    uint8_t write_data_file_ = 1;
+    std::atomic<uint8_t> write_data_file_{1};  // read by the worker at every cycle
     uint8_t measure_at_start_ = 0;
     uint8_t hide_to_tray_ = 0;
     uint16_t flags_ = kFlagWriteDataFile;
@@ -174,9 +174,11 @@ class Engine {
     bool shut_down_ = false;
     bool closed_ = false;          // closed without a worker
     bool period_refused_ = false;  // the main pane shows kPeriodRangeText
+    int series_count_ = 0;         // what the live chart was told
     StatusBar* status_bar_ = nullptr;
 
-    WriteBatch batch_;
+    // The worker's while it runs, the window thread's after the join.
+    PassRecorder recorder_;
     BusSwitchOutputs outputs_;
     Thermostat thermostat_;
     MeasurementCycle cycle_;

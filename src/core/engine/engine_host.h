@@ -12,7 +12,7 @@ namespace kalvo {
 
 // Receivers of posted messages.
 enum class PostTarget {
-    // The engine's own messages (WM_APP_BRIDGE_SEARCHED, WM_APP_CYCLE, WM_APP_WRITE_BATCH):
+    // The engine's own messages (WM_APP_BRIDGE_SEARCHED, WM_APP_CYCLE):
     // the host hands them back to Engine::OnMessage on the window thread.
     kEngine,
     // The main frame: WM_APP_ENGINE_READY, WM_CLOSE_REQUEST.

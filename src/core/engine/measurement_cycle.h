@@ -1,66 +1,83 @@
 #pragma once
-// One measurement cycle, run by the worker at every timer signal: the temperature pass, the
-// table update, the thermostat, the live samples, and every 100 passes the write batch.
+// One measurement cycle, run by the worker at every timer signal: a lost bridge opened again,
+// the temperature pass, the table update, the thermostat, the live samples, the pass appended to
+// the day file, and what the status bar and stderr say about faults and stuck sensors.
 #include <cstddef>
 #include <cstdint>
-#include <mutex>
+#include <string>
+#include <vector>
 
 #include "core/common/sample_record.h"
+#include "core/device/bus_health.h"
+#include "core/device/rom_code.h"
 
 namespace kalvo {
 
 class COneWireBus;
 class EngineHost;
 class GridKalvo;
+class GridSw;
 class LiveView;
+class PassRecorder;
+class StatusBar;
 class Thermostat;
 
-// Samples on their way from the worker to the day file. The worker puts, the window thread
-// takes after WM_APP_WRITE_BATCH; the lock keeps a fill from overlapping a write.
-class WriteBatch {
-  public:
-    // A batch the window thread has not taken yet is kept: the new samples go after it.
-    void Put(SampleList&& samples);
-    SampleList Take();
-    // Puts samples that could not be written back in front of the batch, keeping at most
-    // `limit` samples (the newest).
-    void Restore(SampleList&& older, size_t limit);
-    size_t Size() const;
-
-  private:
-    mutable std::mutex mutex_;
-    SampleList samples_;
-};
+// Main-pane texts of the cycle (the faults themselves are FaultText's).
+inline constexpr char16_t kBusRestoredText[] = u"1-Wire bus restored, measuring resumed";
+inline constexpr char16_t kStuckSensorText[] = u"Stuck sensor, its readings are invalid: ";
+inline constexpr char16_t kStuckSensorsText[] = u"Stuck sensors, their readings are invalid: ";
+inline constexpr char16_t kStuckClearedText[] = u"Every sensor converts again";
 
 class MeasurementCycle {
   public:
-    // Passes per write batch.
-    static constexpr size_t kBatchPasses = 100;
-
     struct Result {
-        int32_t measure = 0;       // what the temperature pass returned
-        bool complete = false;     // a whole pass reached the table, thermostat and live view
-        bool batch_ready = false;  // the pending samples became the write batch
+        // What the temperature pass returned; 0 also when a lost bridge could not be reopened.
+        int32_t measure = 0;
+        bool complete = false;  // a whole pass reached the table, thermostat and live view
+        bool reopened = false;  // the lost bridge was opened again before the pass
+        bool refilled = false;  // and the tables follow its new inventory
+        size_t recorded = 0;    // records of this cycle handed to the day file
+        BusFault fault = BusFault::kNone;  // standing after the cycle
     };
 
-    MeasurementCycle(COneWireBus& bus, GridKalvo& thermometers, Thermostat& thermostat,
-                     LiveView& live, EngineHost& host, WriteBatch& batch)
+    MeasurementCycle(COneWireBus& bus, GridKalvo& thermometers, GridSw& switches,
+                     Thermostat& thermostat, LiveView& live, EngineHost& host,
+                     PassRecorder& recorder)
         : bus_(bus),
           thermometers_(thermometers),
+          switches_(switches),
           thermostat_(thermostat),
           live_(live),
           host_(host),
-          batch_(batch) {}
+          recorder_(recorder) {}
 
-    Result Run();
+    // Where fault and stuck-sensor texts go; set while no cycle runs. Null: stderr only.
+    void SetStatusBar(StatusBar* status_bar) { status_bar_ = status_bar; }
+
+    // `record`: the passes go to the day file; otherwise they are dropped.
+    Result Run(bool record);
 
   private:
+    bool ReopenBridge(Result& result);
+    void ShowPass(const SampleList& latest);
+    void ShowNoReadings();
+    void Record(bool record, Result& result);
+    void RefillTables();
+    void ReportFault(BusFault fault);
+    void ReportStuck();
+    void Show(std::u16string_view text);
+
     COneWireBus& bus_;
     GridKalvo& thermometers_;
+    GridSw& switches_;
     Thermostat& thermostat_;
     LiveView& live_;
     EngineHost& host_;
-    WriteBatch& batch_;
+    PassRecorder& recorder_;
+    StatusBar* status_bar_ = nullptr;
+    // What the status bar and stderr were last told; the worker's own.
+    BusFault shown_fault_ = BusFault::kNone;
+    std::vector<RomCode> shown_stuck_;
 };
 
 }  // namespace kalvo

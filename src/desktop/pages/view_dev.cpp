@@ -67,6 +67,12 @@ void CViewDev::BuildLayout() {
     thermometer_view_ = new PropertyGrid(program_.Thermometers(), this);
     thermometer_view_->setObjectName(QStringLiteral("ThermometerGrid"));
     thermometer_view_->SetListBackground(kThermometerListColour);
+    // The counters are copies the bus gives any thread; the row's serial names the sensor.
+    thermometer_view_->SetRowTip([this](int row) {
+        const RomCode code =
+            RomFromText(program_.Thermometers().CellText(row, GridKalvo::kColSerial));
+        return code ? HealthText(program_.Bus().HealthOf(code)) : std::u16string();
+    });
     switch_view_ = new PropertyGrid(program_.Switches(), this);
     switch_view_->setObjectName(QStringLiteral("SwitchGrid"));
     switch_view_->SetListBackground(kSwitchListColour);
@@ -128,6 +134,18 @@ bool CViewDev::eventFilter(QObject* watched, QEvent* event) {
             ShowRunningPeriod();
     }
     return QWidget::eventFilter(watched, event);
+}
+
+std::u16string CViewDev::HealthText(const SensorHealth& h) {
+    const auto line = [](std::u16string_view label, uint32_t count) {
+        return std::u16string(label) + u": " + ToU16(int64_t(count)) + u"\n";
+    };
+    return line(u"Ошибки CRC", h.crc_failures) +
+           line(u"Значения включения (85 °C)", h.power_on_values) +
+           line(u"Недостаток питания (127,94 °C)", h.low_power_values) +
+           line(u"Нет ответа", h.missing_answers) +
+           line(u"Преобразование не закончилось", h.overran_conversions) +
+           (h.stuck ? u"Завис: показания недействительны" : u"Завис: нет");
 }
 
 void CViewDev::ShowRunningPeriod() {

@@ -4,7 +4,10 @@
 // entries to the engine; it owns nothing of the program.
 #include <QWidget>
 
+#include <string>
+
 #include "core/common/colour.h"
+#include "core/device/bus_health.h"
 
 class QCheckBox;
 class QGroupBox;
@@ -24,6 +27,9 @@ class CViewDev : public QWidget {
 
     // The program must outlive the page.
     explicit CViewDev(Program& program, QWidget* parent = nullptr);
+
+    // The tooltip of a thermometer row: the sensor's counters since the program started.
+    static std::u16string HealthText(const SensorHealth& health);
 
     // The period edit and the three check boxes, as the engine holds them.
     void ShowPeriodAndFlags(int period, uint16_t flags);

@@ -157,6 +157,12 @@ QVariant GridModel::data(const QModelIndex& index, int role) const {
             return uint(grid_.CellColour(row, col));
         case kKindRole:
             return int(kind);
+        case Qt::ToolTipRole:
+            if (row_tip_) {
+                const std::u16string tip = row_tip_(row);
+                if (!tip.empty()) return ToQString(tip);
+            }
+            return {};
         default:
             return {};
     }

@@ -30,6 +30,8 @@ class GridModel : public QAbstractTableModel {
     // (the check tells the user why).
     using EditCheck =
         std::function<std::optional<std::u16string>(int row, int col, const std::u16string& typed)>;
+    // The tooltip of every cell of a row (Qt::ToolTipRole); empty for none. Window thread.
+    using RowTip = std::function<std::u16string(int row)>;
 
     // The grid must outlive the model.
     explicit GridModel(GridBase& grid, QObject* parent = nullptr);
@@ -38,6 +40,7 @@ class GridModel : public QAbstractTableModel {
     GridBase& Grid() const { return grid_; }
     void SetNotifyHandler(NotifyHandler handler) { notify_ = std::move(handler); }
     void SetEditCheck(EditCheck check) { check_ = std::move(check); }
+    void SetRowTip(RowTip tip) { row_tip_ = std::move(tip); }
     int Notify(int code, int row, int col) const;
 
     CellKind KindAt(int col) const;
@@ -68,6 +71,7 @@ class GridModel : public QAbstractTableModel {
     std::unique_ptr<Forwarder> forwarder_;
     NotifyHandler notify_;
     EditCheck check_;
+    RowTip row_tip_;
     int rows_ = 0;
     int cols_ = 0;
     std::vector<CellKind> kinds_;

@@ -131,15 +131,21 @@ class PropertyGrid::Delegate : public QStyledItemDelegate {
         painter->restore();
     }
 
-    // A cell whose text does not fit shows it whole as a tooltip.
+    // A cell whose text does not fit shows it whole as a tooltip, above the row's own tip.
     bool helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
                    const QModelIndex& index) override {
         if (event->type() != QEvent::ToolTip) {
             return QStyledItemDelegate::helpEvent(event, view, option, index);
         }
+        QString tip;
         const QString text = index.data(Qt::DisplayRole).toString();
         if (!text.isEmpty() && option.fontMetrics.horizontalAdvance(text) > option.rect.width() - 7)
-            QToolTip::showText(event->globalPos(), text, view, option.rect);
+            tip = text;
+        const QString row_tip = index.data(Qt::ToolTipRole).toString();
+        if (!row_tip.isEmpty())
+            tip += (tip.isEmpty() ? QString() : QStringLiteral("\n\n")) + row_tip;
+        if (!tip.isEmpty())
+            QToolTip::showText(event->globalPos(), tip, view, option.rect);
         else
             QToolTip::hideText();
         return true;

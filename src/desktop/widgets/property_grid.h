@@ -25,6 +25,8 @@ class PropertyGrid : public QTableView {
         model_->SetNotifyHandler(std::move(handler));
     }
     void SetEditCheck(GridModel::EditCheck check) { model_->SetEditCheck(std::move(check)); }
+    // A tooltip for the whole row, shown below a cell's own text when that does not fit.
+    void SetRowTip(GridModel::RowTip tip) { model_->SetRowTip(std::move(tip)); }
     // Factor from the tables' pixel widths, laid out for a small dialog font, to this font's
     // (at least 1).
     double ColumnScale() const;

@@ -1,6 +1,7 @@
 // The engine end to end over the simulated bus: start-up paths with their texts, boxes and
-// messages; cycles, batches, pause and resume, the period entry and the shutdown. The bus runs
-// on a manual clock, the timer on a shrunken time base (2 us per engine ms: a 4 ms period).
+// messages; cycles, appends, pause and resume, the period entry and the shutdown; timed bus faults
+// met as a real bus would meet them. The bus runs on a manual clock, the timer on a shrunken time
+// base (2 us per engine ms: a 4 ms period).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,6 +13,7 @@
 #include "core/archive/day_archive.h"
 #include "core/common/text.h"
 #include "core/engine/engine_test_util.h"
+#include "core/engine/measurement_cycle.h"
 #include "drivers/sim/sim_api.h"
 #include "drivers/sim/sim_world.h"
 
@@ -231,15 +233,22 @@ TEST_F(EngineTest, AbsentDevicesAreNamedAndKept) {
     EXPECT_EQ(s.ChannelThresholds(0, 0).high, u"30");
 }
 
-TEST_F(EngineTest, CyclesBatchesAndShutdown) {
+TEST_F(EngineTest, CyclesAppendEveryPassAndShutdown) {
     world.AddBridge("KALVO001", "FT232R USB UART");
     for (double celsius : {21.5, -3.5, 100.0}) Sensor(celsius);
     switches = {world.AddDs2413(0, 0x42)};
     StoreSettings(kFlagMask);
-    day_ops.refusals = 1;  // the first batch cannot be written at once
+    day_ops.refusals = 1;  // the first append is refused: its pass goes with the second
+    // What the day file holds and what waits, as each cycle ends (on the worker, between appends).
+    std::vector<std::pair<uint64_t, size_t>> at_end;
+    host.on_cycle = [&](uintptr_t wparam) {
+        const std::string day = BuildDayPaths(dir.path()).day_file;
+        const uint64_t size = std::filesystem::exists(day) ? std::filesystem::file_size(day) : 0;
+        if (wparam == 1) at_end.emplace_back(size, engine->KeptRecordCount());
+    };
     StartUp();
     EXPECT_EQ(host.tray_hides + host.start_commands, 2);
-    ASSERT_TRUE(Cycles(205));
+    ASSERT_TRUE(Cycles(25));
     EXPECT_EQ(engine->Timer()->ArmedDue(), 20us) << "first cycle 10 ms after the start";
 
     std::map<RomCode, std::u16string> shown;
@@ -251,14 +260,15 @@ TEST_F(EngineTest, CyclesBatchesAndShutdown) {
     EXPECT_EQ(shown[codes[2]], u"  100,00");
     EXPECT_TRUE(world.ChannelOn(switches[0], 0)) << "Котёл at 21.5 under 25";
     EXPECT_EQ(host.Count(PostTarget::kLiveView, WM_APP_SAMPLES), host.Ended());
-    EXPECT_EQ(host.batch_sizes.at(0), 300u);
-    EXPECT_EQ(host.batch_cycles.at(0), 100) << "the hundredth pass hands over";
-    EXPECT_EQ(host.batch_cycles.at(1), 200);
-    EXPECT_EQ(Day().size(), 600u) << "the first batch went with the second";
     EXPECT_EQ(bar.Marks().back(), std::make_pair(3, StatusBar::kMarkNone));
 
     Close();
     EXPECT_EQ(Day().size(), size_t(3 * host.Ended())) << "every pass recorded";
+    ASSERT_GE(at_end.size(), 25u);
+    EXPECT_EQ(at_end[0], std::make_pair(uint64_t(0), size_t(3))) << "kept for the next pass";
+    for (size_t i = 1; i < at_end.size(); ++i)
+        EXPECT_EQ(at_end[i], std::make_pair(32 + 96 * 3 * (i + 1), size_t(0)))
+            << "pass " << i << " is in the file when its cycle ends";
     EXPECT_FALSE(world.ChannelOn(switches[0], 0)) << "all off at exit";
     EXPECT_TRUE(engine->LoadSettings()) << "saved at exit";
 }
@@ -267,9 +277,9 @@ TEST_F(EngineTest, SamplesThatCannotBeWrittenAtExitAreReported) {
     world.AddBridge("KALVO001", "FT232R USB UART");
     Sensor(21.5);
     StoreSettings(kFlagMask & ~uint16_t(4));  // no tray
+    day_ops.refusals = 1000;                  // the day file is held elsewhere for good
     StartUp();
     ASSERT_TRUE(Cycles(3));
-    day_ops.refusals = 1000;  // the day file is held elsewhere for good
     Close();
     ASSERT_EQ(host.boxes.size(), 1u);
     EXPECT_EQ(host.boxes[0].rfind(u"Error: The day file could not be written: ", 0), 0u);
@@ -324,11 +334,11 @@ TEST_F(EngineTest, PeriodEntryAndRecordingOff) {
     }
     engine->OnPeriodEntered(u"2");
 
-    // Recording off: batches are built, but nothing reaches the disk, not even at exit.
+    // Recording off: passes are measured, but nothing reaches the disk, not even at exit.
     engine->SetOption(kFlagWriteDataFile, false);
     host.RunStartCommand();
     ASSERT_TRUE(Cycles(120));
-    EXPECT_EQ(host.batch_sizes.size(), 1u);
+    EXPECT_EQ(engine->KeptRecordCount(), 0u);
     Close();
     EXPECT_FALSE(std::filesystem::exists(BuildDayPaths(dir.path()).day_file));
     EXPECT_TRUE(std::filesystem::exists(dir.File("setting.stg")));
@@ -421,19 +431,61 @@ int64_t NextSecond() {
     return g_seconds.fetch_add(1);
 }
 
-// Thousands of fast cycles while another thread injects bus faults: nothing crashes, every pass
-// that completed is in the day file once, and the samples held in memory stay bounded.
+// Thousands of fast cycles while another thread injects bus faults, then the bridge unplugged
+// and plugged back: nothing crashes; every pass, measured or missed, is in the day file once,
+// whole and as shown; nothing piles up in memory; a heater whose sensor has no reading is off
+// and one whose sensor reads is on; measuring resumes by itself once the bridge is back.
 TEST_F(EngineTest, SoakWithRandomBusFaults) {
     constexpr int kCycles = 2500;
+    constexpr int kUnplugged = kCycles + 10, kReplugged = kCycles + 20;
     SetNowSecondsSource(&NextSecond);
     const int b = world.AddBridge("KALVO001", "FT232R USB UART");
     for (double celsius : {19.0, 20.0, 21.0}) Sensor(celsius);
     const RomCode sw = world.AddDs2413(b, 0x42);
+
+    // Changes that may keep a command from the switch: odd while one is under way.
+    std::atomic<int> switch_faults{0};
+    std::atomic<bool> switch_attached{true};
+    struct Seen {
+        bool complete = false;
+        bool stable = false;  // nothing stood between the thermostat and the switch
+        bool sensor_valid = false;
+        bool heater_on = false;
+        size_t pending = 0, kept = 0;
+    };
+    std::vector<Seen> seen;
+    SampleList shown;  // every pass the live view was given, in order
+    RomCode controller = 0;
+    int begun = 0, faults_at_begin = 0, replacements = 0;
+    host.on_cycle = [&](uintptr_t wparam) {
+        std::lock_guard lock(live.mutex);
+        if (wparam == 0) {
+            ++begun;
+            if (begun == kUnplugged) world.SetUnplugged(b, true);
+            if (begun == kReplugged) world.SetUnplugged(b, false);
+            faults_at_begin = switch_faults.load();
+            replacements = live.replacements;
+            return;
+        }
+        Seen s;
+        s.complete = engine->Bus().LastPassFailure() == BusFault::kNone;
+        s.stable = faults_at_begin % 2 == 0 && switch_faults.load() == faults_at_begin &&
+                   switch_attached.load();
+        if (live.replacements != replacements)
+            shown.insert(shown.end(), live.live.begin(), live.live.end());
+        for (const SampleRecord& r : live.live)
+            if (r.rom == controller) s.sensor_valid = r.valid == 1;
+        s.heater_on = world.ChannelOn(sw, 0);
+        s.pending = engine->Bus().PendingCount();
+        s.kept = engine->KeptRecordCount();
+        seen.push_back(s);
+    };
     StartUp(1);
     const std::vector<RomCode> order = engine->Bus().Thermometers();
+    controller = order[0];
     engine->Switches().SetCellText(0, 6, engine->Thermometers().ThermometerName(0));
-    engine->Switches().SetCellText(0, 3, u"19,5");
-    engine->Switches().SetCellText(0, 4, u"20");
+    engine->Switches().SetCellText(0, 3, u"25");
+    engine->Switches().SetCellText(0, 4, u"30");
     host.RunStartCommand();
 
     std::atomic<bool> stop{false};
@@ -452,50 +504,353 @@ TEST_F(EngineTest, SoakWithRandomBusFaults) {
                     world.SetAttached(s, true);
                     break;
                 case 3:
+                    ++switch_faults;
                     world.ShortenNextReads(b, 3, 1);
+                    ++switch_faults;
                     break;
-                case 4:
-                    world.SetAttached(sw, rng() % 2 == 0);
+                case 4: {
+                    ++switch_faults;
+                    const bool attach = rng() % 2 == 0;
+                    world.SetAttached(sw, attach);
+                    switch_attached = attach;
+                    ++switch_faults;
                     break;
+                }
                 case 5:
+                    ++switch_faults;
                     world.SetLineHeldLow(b, true);
                     std::this_thread::sleep_for(300us);
                     world.SetLineHeldLow(b, false);
+                    ++switch_faults;
             }
             std::this_thread::sleep_for(std::chrono::microseconds(rng() % 3000));
         }
         for (RomCode s : codes) world.SetAttached(s, true);
+        world.SetAttached(sw, true);
+        switch_attached = true;
     });
     const bool ran = host.Pump([&] { return host.Ended() >= kCycles; }, std::chrono::minutes(5));
     stop = true;
     faults.join();
     ASSERT_TRUE(ran);
-    // Then the bridge goes away altogether: passes fail, the program still closes in order.
-    world.SetUnplugged(b, true);
-    ASSERT_TRUE(Cycles(kCycles + 20));
+    ASSERT_TRUE(Cycles(kReplugged + 5));
     Close();
 
-    EXPECT_GE(host.batch_sizes.size(), size_t(kCycles / 200));
-    // A batch the window thread was too late for is kept and joined by the next; that message
-    // then finds nothing. Otherwise a batch holds 100 passes and at most one more pass.
-    const auto late = std::count(host.batch_sizes.begin(), host.batch_sizes.end(), 0u);
-    for (size_t size : host.batch_sizes) EXPECT_LE(size, 303u * (1 + late)) << "memory bounded";
-    // Each pass is one run of equal time stamps, a prefix of the thermometers in table order.
-    const SampleList day = Day();
-    int complete = 0, partial = 0, invalid = 0;
-    for (size_t i = 0, j = 0; i < day.size(); i = j) {
-        for (; j < day.size() && day[j].time == day[i].time; ++j) {
-            ASSERT_LT(j - i, order.size());
-            EXPECT_EQ(day[j].rom, order[j - i]);
-            invalid += day[j].valid == 0;
-        }
-        ASSERT_TRUE(i == 0 || day[i].time > day[i - 1].time);
-        (j - i == order.size() ? complete : partial) += 1;
+    int complete = 0, missed = 0, checked = 0;
+    for (size_t i = 0; i < seen.size(); ++i) {
+        const Seen& s = seen[i];
+        EXPECT_EQ(s.pending + s.kept, 0u) << "cycle " << i + 1 << ": memory bounded";
+        (s.complete ? complete : missed) += 1;
+        if (!s.complete || !s.stable) continue;
+        ++checked;
+        EXPECT_EQ(s.heater_on, s.sensor_valid) << "cycle " << i + 1;
     }
-    EXPECT_EQ(complete, host.Count(PostTarget::kLiveView, WM_APP_SAMPLES))
-        << "every completed pass is recorded, once";
-    EXPECT_GT(partial, 0);
+    EXPECT_GT(missed, 0);
+    EXPECT_GT(checked, 100);
+    // Unplugged: the passes fail and are recorded; back: the first or second cycle measures.
+    for (int c = kUnplugged; c < kReplugged; ++c) EXPECT_FALSE(seen.at(size_t(c - 1)).complete);
+    EXPECT_TRUE(seen.at(kReplugged - 1).complete || seen.at(kReplugged).complete);
+    for (size_t c = kReplugged + 2; c <= seen.size(); ++c) EXPECT_TRUE(seen[c - 1].complete);
+
+    // Each pass is one run of equal time stamps: the thermometers in the inventory's order.
+    const SampleList day = Day();
+    int passes = 0, invalid = 0;
+    for (size_t i = 0, j = 0; i < day.size(); i = j, ++passes) {
+        for (; j < day.size() && day[j].time == day[i].time; ++j) invalid += day[j].valid == 0;
+        ASSERT_TRUE(i == 0 || day[i].time > day[i - 1].time);
+        EXPECT_TRUE(std::is_sorted(
+            day.begin() + std::ptrdiff_t(i), day.begin() + std::ptrdiff_t(j),
+            [](const SampleRecord& x, const SampleRecord& y) { return x.rom < y.rom; }));
+    }
+    EXPECT_EQ(passes, host.Ended()) << "every cycle's pass is recorded, once";
+    EXPECT_EQ(passes, host.Count(PostTarget::kLiveView, WM_APP_SAMPLES));
+    ASSERT_EQ(day.size(), shown.size());
+    for (size_t i = 0; i < day.size(); ++i) {
+        EXPECT_EQ(day[i].rom, shown[i].rom) << i;
+        EXPECT_EQ(day[i].time, shown[i].time) << i;
+        EXPECT_EQ(day[i].valid, shown[i].valid) << i;
+    }
     EXPECT_GT(invalid, 0);
+    EXPECT_EQ(std::count_if(day.end() - 3, day.end(), [](const auto& r) { return r.valid; }), 3);
+}
+
+// ---- timed faults of the simulator, met as a real bus meets them ----
+
+// The world's clock as calendar seconds, so each pass gets the time stamp of its place in the run.
+ManualClock* g_world_clock = nullptr;
+int64_t WorldSeconds() {
+    return 1717232400 + (g_world_clock->NowMs() - 1'000'000) / 1000;
+}
+
+// What one cycle left behind, seen on the worker as it ended.
+struct CycleSeen {
+    int64_t begin_ms = 0, end_ms = 0;   // of the world's run
+    bool complete = false;              // the pass completed
+    std::vector<std::u16string> shown;  // the temperature column
+    bool a_on = false, b_on = false;    // the switch's channels
+    std::u16string status;              // the main pane
+    SampleList pass;                    // what the live view was given
+};
+
+class TimedFaultTest : public EngineTest {
+  protected:
+    static constexpr int64_t kPeriodMs = 2000;
+
+    // Five 12-bit sensors whose registers change at every conversion; the switch's channel A
+    // heats by `watched`, B by `other`, both below 50 °C, so both are on while their sensors
+    // read. `before(n)` runs on the worker just before cycle n, its clock at the cycle's start.
+    void Rig(std::function<void(int)> before, std::function<void()> more_devices = nullptr) {
+        g_world_clock = &clock;
+        SetNowSecondsSource(&WorldSeconds);
+        const int b = world.AddBridge("KALVO001", "FT232R USB UART");
+        for (int i = 0; i < 5; ++i)
+            codes.push_back(world.AddDs18b20(b, 0x100 + uint64_t(i),
+                                             sim::Thermal{18.0 + i, 0, 600, 0, 1.0}, 12));
+        watched = codes[2];
+        other = codes[4];
+        sw = world.AddDs2413(b, 0x42);
+        if (more_devices) more_devices();
+        host.on_cycle = [this, before](uintptr_t wparam) {
+            if (wparam == 0) {
+                pacer.Begin();
+                begin_ms = world.RunMs();
+                if (before) before(++begun);
+                std::lock_guard lock(live.mutex);
+                replacements = live.replacements;
+                return;
+            }
+            CycleSeen c;
+            c.begin_ms = begin_ms;
+            c.end_ms = world.RunMs();
+            c.complete = engine->Bus().LastPassFailure() == BusFault::kNone;
+            for (int row = 0; row < engine->Thermometers().RowCount(); ++row)
+                c.shown.push_back(engine->Thermometers().CellText(row, GridKalvo::kColTemperature));
+            c.a_on = world.ChannelOn(sw, 0);
+            c.b_on = world.ChannelOn(sw, 1);
+            c.status = bar.LastText(kPaneMain);
+            std::lock_guard lock(live.mutex);
+            if (live.replacements != replacements) c.pass = live.live;
+            seen.push_back(std::move(c));
+        };
+        StartUp();
+        GridSw& s = engine->Switches();
+        s.SetCellText(0, GridSw::kColThermometerA,
+                      engine->Thermometers().ThermometerName(Row(watched)));
+        s.SetCellText(0, GridSw::Col(1, GridSw::kColThermometerA),
+                      engine->Thermometers().ThermometerName(Row(other)));
+        for (int channel = 0; channel < 2; ++channel) {
+            s.SetCellText(0, GridSw::Col(channel, GridSw::kColLowA), u"50");
+            s.SetCellText(0, GridSw::Col(channel, GridSw::kColHighA), u"60");
+        }
+        host.RunStartCommand();
+    }
+    int Row(RomCode code) const {
+        for (int row = 0; row < engine->Thermometers().RowCount(); ++row)
+            if (engine->Thermometers().CellText(row, GridKalvo::kColSerial) == RomText(code))
+                return row;
+        return -1;
+    }
+    static const SampleRecord* Of(const SampleList& pass, RomCode code) {
+        for (const SampleRecord& r : pass)
+            if (r.rom == code) return &r;
+        return nullptr;
+    }
+    // The day file as passes: runs of equal time stamps.
+    std::vector<SampleList> DayPasses() {
+        std::vector<SampleList> passes;
+        for (const SampleRecord& r : Day()) {
+            if (passes.empty() || passes.back().back().time != r.time) passes.emplace_back();
+            passes.back().push_back(r);
+        }
+        return passes;
+    }
+
+    PeriodPacer pacer{clock, kPeriodMs};
+    RomCode watched = 0, other = 0, sw = 0;
+    int begun = 0, replacements = 0;
+    int64_t begin_ms = 0;
+    std::vector<CycleSeen> seen;
+};
+
+// One sensor holds the line after every CONVERT T for 20 s: the other four are read and recorded
+// in every pass, on time; the stuck one shows "н/д", its heater is off and the status bar names
+// it; once it converts again all five read and its heater runs again.
+TEST_F(TimedFaultTest, ASensorThatNeverConvertsCostsOnlyItsOwnReading) {
+    int64_t from = 0, to = 0;
+    Rig([&](int cycle) {
+        if (cycle != 3) return;
+        from = world.RunMs();
+        to = from + 20000;
+        world.ScheduleFault({.kind = sim::FaultKind::kNeverConverts,
+                             .at_ms = from,
+                             .for_ms = 20000,
+                             .device = watched});
+    });
+    ASSERT_TRUE(Cycles(20));
+    Close();
+    const std::u16string named = kStuckSensorText +
+                                 engine->Thermometers().ThermometerName(Row(watched)) + u" (" +
+                                 RomText(watched) + u")";
+    int stuck_passes = 0;
+    for (size_t i = 0; i < seen.size(); ++i) {
+        const CycleSeen& c = seen[i];
+        SCOPED_TRACE("cycle " + std::to_string(i + 1));
+        EXPECT_TRUE(c.complete);
+        EXPECT_LT(c.end_ms - c.begin_ms, kPeriodMs) << "on time";
+        ASSERT_EQ(c.pass.size(), 5u);
+        for (const SampleRecord& r : c.pass) {
+            if (r.rom != watched) {
+                EXPECT_EQ(r.valid, 1u);
+            }
+        }
+        EXPECT_TRUE(c.b_on);
+        if (c.begin_ms >= from && c.begin_ms < to) {
+            ++stuck_passes;
+            EXPECT_EQ(Of(c.pass, watched)->valid, 0u);
+            EXPECT_EQ(c.shown[size_t(Row(watched))], kNoReading);
+            EXPECT_FALSE(c.a_on);
+            EXPECT_EQ(c.status, named);
+        } else if (c.begin_ms >= to + 2 * kPeriodMs || c.begin_ms < from) {
+            EXPECT_EQ(Of(c.pass, watched)->valid, 1u);
+            EXPECT_TRUE(c.a_on);
+        }
+    }
+    EXPECT_EQ(stuck_passes, 10);
+    EXPECT_EQ(seen.back().status, kStuckClearedText);
+    EXPECT_GE(engine->Bus().HealthOf(watched).overran_conversions, 1u);
+    // The day file holds what was shown, pass by pass.
+    const std::vector<SampleList> passes = DayPasses();
+    ASSERT_EQ(passes.size(), seen.size());
+    for (size_t i = 0; i < passes.size(); ++i) {
+        ASSERT_EQ(passes[i].size(), 5u);
+        for (size_t k = 0; k < 5; ++k) EXPECT_EQ(passes[i][k].valid, seen[i].pass[k].valid);
+    }
+}
+
+// The bridge is unplugged during a pass for 15 s: the status bar and stderr say so, the table
+// shows "н/д", every missed period is recorded as an invalid pass, and within two periods of the
+// bridge's return the bus is measured again without anybody doing anything.
+TEST_F(TimedFaultTest, AnUnpluggedBridgeIsFoundAgain) {
+    int64_t from = 0, to = 0;
+    Rig([&](int cycle) {
+        if (cycle != 3) return;
+        from = world.RunMs() + 100;  // during the conversion wait
+        to = from + 15000;
+        world.ScheduleFault({.kind = sim::FaultKind::kUnplug, .at_ms = from, .for_ms = 15000});
+    });
+    ::testing::internal::CaptureStderr();
+    ASSERT_TRUE(Cycles(16));
+    Close();
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    const auto count = [&](const std::string& text) {
+        size_t n = 0;
+        for (size_t at = err.find(text); at != std::string::npos; at = err.find(text, at + 1)) ++n;
+        return n;
+    };
+    EXPECT_EQ(count("Bus fault: Bridge FT232R lost\n"), 1u) << err;
+    EXPECT_EQ(count(Utf16ToUtf8(kBusRestoredText) + "\n"), 1u) << err;
+
+    size_t back = 0;  // the first cycle that began after the bridge came back
+    for (size_t i = 0; i < seen.size(); ++i) {
+        const CycleSeen& c = seen[i];
+        SCOPED_TRACE("cycle " + std::to_string(i + 1));
+        ASSERT_EQ(c.pass.size(), 5u) << "a whole pass recorded every period";
+        const bool lost = c.begin_ms + kPeriodMs > from && c.begin_ms < to;
+        if (!back && c.begin_ms >= to) back = i;
+        if (lost) {
+            EXPECT_FALSE(c.complete);
+            EXPECT_EQ(c.status, u"Bridge FT232R lost");
+            for (const SampleRecord& r : c.pass) EXPECT_EQ(r.valid, 0u);
+            for (const std::u16string& text : c.shown) EXPECT_EQ(text, kNoReading);
+        } else if (back && i > back) {
+            EXPECT_TRUE(c.complete);
+        }
+    }
+    ASSERT_GT(back, 2u);
+    const size_t resumed = seen[back].complete ? back : back + 1;
+    ASSERT_LT(resumed, seen.size());
+    EXPECT_TRUE(seen[resumed].complete) << "within two periods";
+    for (const SampleRecord& r : seen[resumed].pass) EXPECT_EQ(r.valid, 1u);
+    EXPECT_EQ(seen[resumed].status, kBusRestoredText);
+    EXPECT_TRUE(seen.back().a_on && seen.back().b_on);
+
+    const std::vector<SampleList> passes = DayPasses();
+    ASSERT_EQ(passes.size(), seen.size()) << "missed periods are recorded too";
+    for (size_t i = 0; i < passes.size(); ++i) {
+        ASSERT_EQ(passes[i].size(), 5u);
+        const bool all_invalid = std::none_of(passes[i].begin(), passes[i].end(),
+                                              [](const SampleRecord& r) { return r.valid; });
+        EXPECT_EQ(all_invalid, !seen[i].complete) << "pass " << i + 1;
+    }
+}
+
+// A sensor restarts during a conversion and shows its power-on 85.0 °C: that pass is "н/д" and
+// its heater off, the next is a reading again. A sensor really at 85.0 °C reads in every pass.
+TEST_F(TimedFaultTest, APowerOnValueIsNoReading) {
+    RomCode hot = 0;
+    Rig(
+        [&](int cycle) {
+            if (cycle == 3)
+                world.ScheduleFault({.kind = sim::FaultKind::kPowerOn,
+                                     .at_ms = world.RunMs() + 100,
+                                     .device = watched});
+        },
+        [&] { hot = world.AddDs18b20(0, 0x200, sim::Thermal{85.0}, 12); });
+    ASSERT_TRUE(Cycles(6));
+    Close();
+    for (size_t i = 0; i < seen.size(); ++i) {
+        const CycleSeen& c = seen[i];
+        SCOPED_TRACE("cycle " + std::to_string(i + 1));
+        EXPECT_TRUE(c.complete);
+        ASSERT_EQ(c.pass.size(), 6u);
+        for (const SampleRecord& r : c.pass) {
+            if (r.rom != watched) {
+                EXPECT_EQ(r.valid, 1u);
+            }
+        }
+        EXPECT_EQ(Of(c.pass, hot)->temperature, 85.0);
+        EXPECT_EQ(Of(c.pass, watched)->valid, i == 2 ? 0u : 1u);
+        EXPECT_EQ(c.shown[size_t(Row(watched))] == kNoReading, i == 2);
+        EXPECT_EQ(c.a_on, i != 2);
+    }
+    EXPECT_EQ(engine->Bus().HealthOf(watched).power_on_values, 1u);
+    const std::vector<SampleList> passes = DayPasses();
+    ASSERT_EQ(passes.size(), seen.size());
+    EXPECT_EQ(Of(passes[2], watched)->valid, 0u);
+    EXPECT_EQ(Of(passes[3], watched)->valid, 1u);
+}
+
+// Bits flipped in 30 % of the echo bytes while one sensor is addressed, for 40 s: nothing that
+// failed its check is stored as a reading, and the heater it drives does not chatter.
+TEST_F(TimedFaultTest, CrcNoiseStoresNoFalseReadingAndDoesNotChatter) {
+    Rig([&](int cycle) {
+        if (cycle == 3)
+            world.ScheduleFault({.kind = sim::FaultKind::kCrcNoise,
+                                 .at_ms = world.RunMs(),
+                                 .for_ms = 40000,
+                                 .device = watched,
+                                 .rate = 0.3});
+    });
+    ASSERT_TRUE(Cycles(26));
+    Close();
+    int switchings = 0;
+    for (size_t i = 1; i < seen.size(); ++i) switchings += seen[i].a_on != seen[i - 1].a_on;
+    RecordProperty("heater_switchings", switchings);
+    EXPECT_LE(switchings, 3) << "on to off when the noise begins, back when it ends";
+    EXPECT_TRUE(seen.back().a_on);
+    EXPECT_GT(engine->Bus().HealthOf(watched).crc_failures +
+                  engine->Bus().HealthOf(watched).missing_answers,
+              0u);
+    // Sensor i sits at 18 + i degrees with up to 1 degree of noise.
+    const SampleList day = Day();
+    ASSERT_EQ(day.size(), 5 * seen.size());
+    for (const SampleRecord& r : day) {
+        const double base =
+            18.0 + double(std::find(codes.begin(), codes.end(), r.rom) - codes.begin());
+        if (r.valid) {
+            EXPECT_NEAR(r.temperature, base, 1.07) << Utf16ToUtf8(RomText(r.rom));
+        }
+    }
 }
 
 }  // namespace

@@ -22,6 +22,7 @@ struct FakeLiveView : LiveView {
     void ReplaceLiveSamples(const SampleList& samples) override {
         std::lock_guard lock(mutex);
         live = samples;
+        ++replacements;
     }
     uint32_t GetBackgroundColor() const override { return 0; }
     void SetBackgroundColor(uint32_t) override {}
@@ -31,6 +32,7 @@ struct FakeLiveView : LiveView {
     uint32_t engine_ready = 0;
     std::mutex mutex;
     SampleList live;
+    int replacements = 0;
 };
 
 class TestHost : public EngineHost {
@@ -41,6 +43,7 @@ class TestHost : public EngineHost {
         uintptr_t wparam;
     };
     void Post(PostTarget target, uint32_t message, uintptr_t wparam, intptr_t) override {
+        if (target == PostTarget::kEngine && message == WM_APP_CYCLE && on_cycle) on_cycle(wparam);
         std::lock_guard lock(mutex_);
         queue_.push_back({target, message, wparam});
         posted_.notify_all();
@@ -97,10 +100,11 @@ class TestHost : public EngineHost {
 
     Program* program = nullptr;
     Engine* engine = nullptr;
+    // On the worker as it posts WM_APP_CYCLE: wparam 0 just before a cycle, 1 just after it. Set
+    // before the worker starts.
+    std::function<void(uintptr_t)> on_cycle;
     std::vector<Posted> handled;
     std::vector<std::u16string> boxes;
-    std::vector<size_t> batch_sizes;  // write batch size at each WM_APP_WRITE_BATCH
-    std::vector<int> batch_cycles;    // cycles begun by then
     bool closed = false, hidden = false;
     int start_commands = 0, tray_hides = 0, shown_period = 0;
 
@@ -115,16 +119,33 @@ class TestHost : public EngineHost {
             if (m.wparam & kFlagMeasureAtStart) RunStartCommand();
         }
         if (m.target != PostTarget::kEngine) return;
-        if (m.message == WM_APP_WRITE_BATCH) {
-            batch_sizes.push_back(engine->WriteBatchSize());
-            batch_cycles.push_back(Begun());
-        }
         engine->OnMessage(m.message, m.wparam);
     }
 
     std::mutex mutex_;
     std::condition_variable posted_;
     std::deque<Posted> queue_;
+};
+
+// Makes the bus's manual clock keep the engine's pace: each cycle begins a period after the one
+// before (or as soon as that one ends, when it overran), so timed faults of the simulator meet
+// the passes as on a real bus however fast the test runs. Call Begin on the worker just before
+// each cycle.
+class PeriodPacer {
+  public:
+    PeriodPacer(ManualClock& clock, int64_t period_ms) : clock_(clock), period_ms_(period_ms) {}
+    void Begin() {
+        const int64_t now = clock_.NowMs();
+        if (begun_ && now < last_ + period_ms_) clock_.Advance(last_ + period_ms_ - now);
+        begun_ = true;
+        last_ = clock_.NowMs();
+    }
+
+  private:
+    ManualClock& clock_;
+    int64_t period_ms_;
+    bool begun_ = false;
+    int64_t last_ = 0;
 };
 
 }  // namespace kalvo::testing_util

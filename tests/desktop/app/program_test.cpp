@@ -1,5 +1,5 @@
 // The real program, started offscreen in a program folder of its own beside the simulated driver
-// and stopped with SIGTERM: what it leaves on disk and on stderr.
+// and stopped with SIGTERM or killed: what it leaves on disk and on stderr.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -9,6 +9,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <span>
 #include <string>
 #include <thread>
@@ -333,6 +334,119 @@ TEST_F(ProgramTest, OnlySwitchesStayOpenAndSaveNothing) {
     EXPECT_EQ(Terminate(), 0) << Stderr();
     EXPECT_FALSE(fs::exists(Root() / "setting.stg"));
     EXPECT_EQ(Stderr().find("Error"), std::string::npos) << Stderr();
+}
+
+// Killed with SIGKILL twenty times at random moments, some right after a pass reached the file
+// and some leaving a torn record behind as a kill in the middle of a write would: after every
+// kill the day file reads whole, and every pass that completed before the kill is in it.
+TEST_F(ProgramTest, KilledAtRandomMomentsLosesNoCompletedPass) {
+    Bus("bridge serial=A50285BI\nds18b20 id=00000A1B2C3D temp=21.5\n"
+        "ds18b20 id=00000A1B2C3E temp=4\nlatency_ms=0\n");
+    std::vector<RomCode> thermometers{sim::MakeRomCode(0x28, 0x0A1B2C3D),
+                                      sim::MakeRomCode(0x28, 0x0A1B2C3E)};
+    std::sort(thermometers.begin(), thermometers.end());
+    {
+        GridKalvo rows;
+        GridSw no_switches;
+        rows.Fill(thermometers);
+        FakePeer peer;
+        peer.flags = kFlagWriteDataFile | kFlagMeasureAtStart;
+        fs::create_directories(Root());
+        const std::vector<uint8_t> image = BuildSettingsImage(peer, rows, no_switches);
+        std::ofstream(Root() / "setting.stg", std::ios::binary)
+            .write(reinterpret_cast<const char*>(image.data()), std::streamsize(image.size()));
+    }
+    const auto now_s = [] {
+        return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
+            .count();
+    };
+    const auto day_files = [&](int64_t from, int64_t to) {
+        std::vector<std::string> files{BuildDayPaths(Root().string(), from).day_file};
+        const std::string last = BuildDayPaths(Root().string(), to).day_file;
+        if (last != files[0]) files.push_back(last);
+        return files;
+    };
+    // The passes of the day files, each a run of equal time stamps.
+    const auto read_passes = [&](int64_t from, int64_t to) {
+        std::vector<int64_t> passes;
+        for (const std::string& file : day_files(from, to)) {
+            if (!fs::exists(file)) continue;
+            SampleList records;
+            SHELL::CDataFile reader;
+            SHELL::ReadError why = SHELL::ReadError::kNone;
+            const uint32_t count = reader.Read(file, records, &why);
+            // Made at start-up, no pass in it yet.
+            if (why == SHELL::ReadError::kNoRecords) continue;
+            EXPECT_EQ(count, 2u) << file << ": " << SHELL::ReadErrorText(why);
+            EXPECT_EQ(records.size() % 2, 0u);
+            for (size_t i = 0; i + 1 < records.size(); i += 2) {
+                EXPECT_EQ(records[i].rom, thermometers[0]);
+                EXPECT_EQ(records[i + 1].rom, thermometers[1]);
+                EXPECT_EQ(records[i].time, records[i + 1].time);
+                EXPECT_TRUE(records[i].valid && records[i + 1].valid);
+                passes.push_back(records[i].time);
+            }
+        }
+        return passes;
+    };
+
+    std::mt19937 rng(20240601);
+    constexpr double kPeriod = 2.0;
+    constexpr double kLatest = 1.0;  // s from a pass's start to its append, at the most
+    size_t before = 0;
+    int killed_after_write = 0, torn = 0;
+    for (int run = 0; run < 20; ++run) {
+        SCOPED_TRACE("run " + std::to_string(run + 1));
+        const double started = now_s();
+        const std::string file = BuildDayPaths(Root().string(), int64_t(started)).day_file;
+        const uint64_t size = fs::exists(file) ? fs::file_size(file) : 0;
+        Start();
+        if (run % 3 == 1) {
+            // At once after an append: the first or the second pass of this run reaching the
+            // file (a pass of two records is 192 bytes).
+            const uint64_t grown = size + (run % 2 ? 1 : 193);
+            const auto end = Clock::now() + std::chrono::seconds(10);
+            while (Clock::now() < end && !(fs::exists(file) && fs::file_size(file) >= grown))
+                std::this_thread::sleep_for(std::chrono::microseconds(200));
+            ++killed_after_write;
+        } else {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300 + rng() % 3600));
+        }
+        ASSERT_TRUE(Running()) << Stderr();
+        kill(pid_, SIGKILL);
+        const double killed = now_s();
+        ASSERT_EQ(WaitForExit(), -2);
+
+        const std::vector<int64_t> all = read_passes(int64_t(started), int64_t(killed));
+        ASSERT_GE(all.size(), before);
+        const std::vector<int64_t> mine(all.begin() + std::ptrdiff_t(before), all.end());
+        before = all.size();
+        if (mine.empty()) {
+            EXPECT_LT(killed - started, 3 * kPeriod) << "a run long enough measures";
+        } else {
+            EXPECT_GE(double(mine.front()), started - 1);
+            for (size_t i = 1; i < mine.size(); ++i)
+                EXPECT_NEAR(double(mine[i] - mine[i - 1]), kPeriod, 1.0) << "no pass missing";
+            // The first pass began before its stamp's second ended; each next one a period
+            // later, and all that had time to reach the file are in it.
+            const double first = double(mine.front()) + 1;
+            int due = 0;
+            while (first + due * kPeriod + kLatest < killed) ++due;
+            EXPECT_GE(int(mine.size()), due) << "killed " << killed - first << " s after";
+            EXPECT_LE(double(mine.back()), killed);
+        }
+        // A kill in the middle of a write leaves part of a record; the next run, killed after
+        // its first append, must have cut it.
+        if (run % 3 == 0 && fs::exists(file) && fs::file_size(file) > 32) {
+            fs::permissions(file, fs::perms::owner_write, fs::perm_options::add);
+            std::ofstream(file, std::ios::binary | std::ios::app)
+                << std::string(1 + rng() % 95, 'x');
+            ++torn;
+        }
+    }
+    EXPECT_EQ(killed_after_write, 7);
+    EXPECT_GE(torn, 5);
+    EXPECT_GE(before, 15u);
 }
 
 }  // namespace

@@ -9,8 +9,10 @@
 #include <QCheckBox>
 #include <QFocusEvent>
 #include <QGroupBox>
+#include <QHelpEvent>
 #include <QLineEdit>
 #include <QRegularExpression>
+#include <QToolTip>
 
 #include <filesystem>
 #include <memory>
@@ -437,6 +439,48 @@ TEST_F(DevicePageTest, CycleMarksAndTheCloseGoThroughThePage) {
             if (p[0] == WM_CLOSE_REQUEST && p[1] == 1) return true;
         return false;
     }));
+}
+
+// A thermometer row's tooltip gives its sensor's counters; a cell whose text does not fit shows
+// that text above them.
+TEST_F(DevicePageTest, ThermometerRowsShowTheSensorsHealth) {
+    Devices();
+    Make();
+    StartUp();
+    ASSERT_TRUE(Posted(WM_APP_ENGINE_READY));
+    world.CorruptNextScratchpad(sensors[0]);
+    TheEngine().StartMeasuring(true);
+    ASSERT_TRUE(RunCycles(2));
+    const int bad =
+        RomFromText(TheEngine().Thermometers().CellText(0, GridKalvo::kColSerial)) == sensors[0]
+            ? 0
+            : 1;
+    GridModel* model = Thermometers().Model();
+    const QString tip =
+        model->data(model->index(bad, GridKalvo::kColName), Qt::ToolTipRole).toString();
+    EXPECT_EQ(tip, QStringLiteral("Ошибки CRC: 1\nЗначения включения (85 °C): 0\n"
+                                  "Недостаток питания (127,94 °C): 0\nНет ответа: 0\n"
+                                  "Преобразование не закончилось: 0\nЗавис: нет"));
+    EXPECT_TRUE(model->data(model->index(1 - bad, GridKalvo::kColTemperature), Qt::ToolTipRole)
+                    .toString()
+                    .startsWith(QStringLiteral("Ошибки CRC: 0\n")));
+    EXPECT_FALSE(
+        Switches().Model()->data(Switches().Model()->index(0, 0), Qt::ToolTipRole).isValid());
+
+    // What the pointer shows: the serial number does not fit a narrow column.
+    Thermometers().setColumnWidth(GridKalvo::kColSerial, 30);
+    const QPoint at = Thermometers().CellRect(bad, GridKalvo::kColSerial).center();
+    QHelpEvent help(QEvent::ToolTip, at, Thermometers().viewport()->mapToGlobal(at));
+    QApplication::sendEvent(Thermometers().viewport(), &help);
+    EXPECT_EQ(QToolTip::text(), model->data(model->index(bad, GridKalvo::kColSerial)).toString() +
+                                    QStringLiteral("\n\n") + tip);
+    QToolTip::hideText();
+
+    SensorHealth stuck{
+        .rom = sensors[0], .crc_failures = 2, .overran_conversions = 7, .stuck = true};
+    EXPECT_EQ(CViewDev::HealthText(stuck),
+              u"Ошибки CRC: 2\nЗначения включения (85 °C): 0\nНедостаток питания (127,94 °C): 0\n"
+              u"Нет ответа: 0\nПреобразование не закончилось: 7\nЗавис: показания недействительны");
 }
 
 TEST(ChannelDiagram, OutputsSwitchAtTheRightThresholds) {
