@@ -202,12 +202,22 @@ void Engine::OnBridgeSearched(uintptr_t result) {
     if (startup_.joinable()) startup_.join();
     // The window has closed while the search was out: nothing may start behind it.
     if (closed_) return;
+    // A bridge that is there but will not open is told apart from none: the box says why.
+    auto no_bridge = [this] {
+        std::u16string text = u"Не найдены устройства FT232R, приложение будет закрыто.";
+        if (!bus_.OpenFailure().empty()) text += u"\n\n" + bus_.OpenFailure();
+        FailStartUp(u"Devices search FT232R failed", text, u"Error FT232R");
+    };
     if (result == 0) {
-        FailStartUp(u"Devices search FT232R failed",
-                    u"Не найдены устройства FT232R, приложение будет закрыто.", u"Error FT232R");
+        no_bridge();
         return;
     }
-    if (result != 1 || !bus_.OpenBus()) {
+    const bool opened = result == 1 && bus_.OpenBus();
+    if (!opened && !bus_.OpenFailure().empty()) {
+        no_bridge();
+        return;
+    }
+    if (!opened) {
         FailStartUp(u"Devices search 1Wire failed",
                     u"Не найдены устройства на шине 1-wire, приложение будет закрыто.",
                     u"Error 1-wire");

@@ -49,6 +49,7 @@ class ProgramTest : public ::testing::Test {
         fs::create_directories(dir_);
         Place(KALVO_PROGRAM, dir_ / "kalvo");
         Place(KALVO_SIM_DRIVER, dir_ / "libftd2xx.so");
+        Place(KALVO_GUARD, dir_ / "kalvo-guard");
     }
     ~ProgramTest() override {
         if (pid_ > 0) {
@@ -308,6 +309,10 @@ TEST_F(ProgramTest, StartUpFailuresShowTheirBoxAndEndOnSigterm) {
          "Error FT232R: Не найдены устройства FT232R, приложение будет закрыто.\n"},
         {"bridge serial=X1\nlatency_ms=0\n",
          "Error 1-wire: Не найдены устройства на шине 1-wire, приложение будет закрыто.\n"},
+        // A bridge that is there but will not open says so after the same text.
+        {"bridge serial=X1 open=fail\nds18b20 id=00000A1B2C3D\nlatency_ms=0\n",
+         "Error FT232R: Не найдены устройства FT232R, приложение будет закрыто.\n\nFT232R X1 "
+         "found but not opened (driver status 3)"},
     };
     for (const Case& c : cases) {
         Bus(c.bus);
