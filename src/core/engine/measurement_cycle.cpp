@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "core/common/colour.h"
 #include "core/common/messages.h"
 #include "core/common/status_bar.h"
 #include "core/common/text.h"
@@ -40,11 +41,12 @@ class TablesOnly : public SettingsPeer {
 
 MeasurementCycle::Result MeasurementCycle::Run(bool record) {
     Result result;
-    const bool bridge = bus_.Fault() != BusFault::kBridgeLost || ReopenBridge(result);
+    const bool lost = bus_.Fault() == BusFault::kBridgeLost || no_thermometers_;
+    const bool bridge = !lost || ReopenBridge(result);
     if (bridge) result.measure = bus_.MeasureAll();
     if (result.measure == COneWireBus::kMeasureNotDone) {
         result.fault = bus_.Fault();
-        ReportFault(result.fault);
+        ReportFault(FaultText(result.fault));
         return result;
     }
 
@@ -56,8 +58,13 @@ MeasurementCycle::Result MeasurementCycle::Run(bool record) {
         // The pass (or what it did not reach) is recorded invalid, so the day holds whole passes
         // and charts show a gap. One disturbed pass changes nothing else; once the fault stands
         // there is no reading, and channels go off where the bus still takes commands.
-        bus_.RecordMissedPass();
-        bus_.TakeLatest(latest);
+        if (no_thermometers_)
+            RecordMissedRows();
+        else
+            bus_.RecordMissedPass();
+        const SampleList& pending = bus_.PendingSamples();
+        const size_t n = size_t(std::max(thermometers_.RowCount(), 0));
+        if (pending.size() >= n) latest.assign(pending.end() - std::ptrdiff_t(n), pending.end());
         if (!bridge || bus_.Fault() != BusFault::kNone) ShowNoReadings();
     }
     // Into the file before the switches are driven: the pass is safe as early as it can be.
@@ -65,7 +72,8 @@ MeasurementCycle::Result MeasurementCycle::Run(bool record) {
     if (result.measure == 1) {
         thermostat_.Pass();
         result.complete = true;
-    } else if (bridge && bus_.Fault() != BusFault::kNone && bus_.Fault() != BusFault::kBridgeLost) {
+    } else if (bus_.Fault() != BusFault::kBridgeLost &&
+               (no_thermometers_ || bus_.Fault() != BusFault::kNone)) {
         thermostat_.Pass();
     }
     if (!latest.empty()) {
@@ -73,7 +81,9 @@ MeasurementCycle::Result MeasurementCycle::Run(bool record) {
         host_.Post(PostTarget::kLiveView, WM_APP_SAMPLES, 0, 0);
     }
     result.fault = bus_.Fault();
-    ReportFault(result.fault);
+    ReportFault(no_thermometers_ ? std::u16string_view(kNoThermometersText)
+                                 : FaultText(result.fault));
+    if (result.refilled) ReportAbsentDevices(thermometers_, switches_, status_bar_);
     if (result.complete) ReportStuck();
     return result;
 }
@@ -82,10 +92,20 @@ bool MeasurementCycle::ReopenBridge(Result& result) {
     const std::vector<RomCode> thermometers = bus_.Thermometers();
     const std::vector<RomCode> switches = bus_.Switches();
     if (!bus_.Reopen()) return false;
+    // An inventory without a single thermometer is a bus not answering yet (a loose contact
+    // during the search), not a bus to measure no more: the tables stay, and the next period
+    // looks again.
+    no_thermometers_ = bus_.Thermometers().empty() && thermometers_.RowCount() > 0;
+    if (no_thermometers_) return false;
     result.reopened = true;
     if (bus_.Thermometers() != thermometers || bus_.Switches() != switches) {
         RefillTables();
         result.refilled = true;
+        // A switch the inventory missed is driven no more; its outputs go off while it may
+        // still hear, rather than stay latched with nothing watching them.
+        const std::vector<RomCode>& now = bus_.Switches();
+        for (RomCode code : switches)
+            if (std::find(now.begin(), now.end(), code) == now.end()) bus_.SetChannels(code, 0, 0);
     }
     return true;
 }
@@ -96,9 +116,37 @@ void MeasurementCycle::RefillTables() {
     // absent at start-up.
     TablesOnly peer;
     const std::vector<uint8_t> image = BuildSettingsImage(peer, thermometers_, switches_);
+    std::vector<std::u16string> known;
+    for (int row = 0; row < thermometers_.RowCount(); ++row)
+        known.push_back(thermometers_.CellText(row, GridKalvo::kColSerial));
+    for (const AbsentDevice& device : thermometers_.Absent().List()) known.push_back(device.serial);
     thermometers_.Fill(bus_);
     switches_.Fill(bus_);
     ApplySettingsImage(image, peer, thermometers_, switches_);
+
+    // A thermometer new to this run has a default name by its place, which may be another's
+    // name now; channels find their thermometer by name, so it gets one nobody has.
+    const int rows = thermometers_.RowCount();
+    const std::vector<AbsentDevice> absent = thermometers_.Absent().List();
+    const auto taken = [&](const std::u16string& name, int except) {
+        for (int row = 0; row < rows; ++row)
+            if (row != except && thermometers_.ThermometerName(row) == name) return true;
+        for (const AbsentDevice& device : absent)
+            if (device.name == name) return true;
+        return false;
+    };
+    for (int row = 0; row < rows; ++row) {
+        const std::u16string serial = thermometers_.CellText(row, GridKalvo::kColSerial);
+        if (std::find(known.begin(), known.end(), serial) != known.end()) continue;
+        if (!taken(thermometers_.ThermometerName(row), row)) continue;
+        for (int n = 1;; ++n) {
+            const std::u16string name = u"Термометр " + ToU16(n);
+            if (!taken(name, row)) {
+                thermometers_.SetCellText(row, GridKalvo::kColName, name);
+                break;
+            }
+        }
+    }
 }
 
 void MeasurementCycle::ShowPass(const SampleList& latest) {
@@ -108,6 +156,21 @@ void MeasurementCycle::ShowPass(const SampleList& latest) {
                                         ? FormatRus(u"  %.2f", latest[i].temperature)
                                         : std::u16string(kNoReading);
         thermometers_.SetCellText(int(i), GridKalvo::kColTemperature, text);
+    }
+}
+
+void MeasurementCycle::RecordMissedRows() {
+    SampleRecord record;
+    record.time = NowSeconds();
+    record.temperature = 0.0;
+    record.valid = 0;
+    SampleList& pending = bus_.PendingSamples();
+    const int rows = thermometers_.RowCount();
+    for (int row = 0; row < rows; ++row) {
+        record.rom = RomFromText(thermometers_.CellText(row, GridKalvo::kColSerial));
+        record.name = thermometers_.ThermometerName(row);
+        record.colour = ColorrefToArgb(thermometers_.ThermometerColour(row));
+        pending.push_back(record);
     }
 }
 
@@ -131,17 +194,16 @@ void MeasurementCycle::Show(std::u16string_view text) {
     if (status_bar_) status_bar_->SetPaneText(kPaneMain, text);
 }
 
-void MeasurementCycle::ReportFault(BusFault fault) {
-    if (fault != BusFault::kNone) {
-        const std::u16string_view text = FaultText(fault);
-        if (fault != shown_fault_) Say(u"Bus fault: " + std::u16string(text));
+void MeasurementCycle::ReportFault(std::u16string_view text) {
+    if (!text.empty()) {
+        if (text != shown_fault_) Say(u"Bus fault: " + std::u16string(text));
         // Every period: a reopening bridge's inventory writes over the pane.
         Show(text);
-    } else if (shown_fault_ != BusFault::kNone) {
+    } else if (!shown_fault_.empty()) {
         Show(kBusRestoredText);
         Say(kBusRestoredText);
     }
-    shown_fault_ = fault;
+    shown_fault_ = text;
 }
 
 void MeasurementCycle::ReportStuck() {

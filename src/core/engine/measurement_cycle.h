@@ -24,6 +24,7 @@ class Thermostat;
 
 // Main-pane texts of the cycle (the faults themselves are FaultText's).
 inline constexpr char16_t kBusRestoredText[] = u"1-Wire bus restored, measuring resumed";
+inline constexpr char16_t kNoThermometersText[] = u"No thermometer answers on the 1-Wire line";
 inline constexpr char16_t kStuckSensorText[] = u"Stuck sensor, its readings are invalid: ";
 inline constexpr char16_t kStuckSensorsText[] = u"Stuck sensors, their readings are invalid: ";
 inline constexpr char16_t kStuckClearedText[] = u"Every sensor converts again";
@@ -61,9 +62,12 @@ class MeasurementCycle {
     bool ReopenBridge(Result& result);
     void ShowPass(const SampleList& latest);
     void ShowNoReadings();
+    // Invalid samples for the table's rows, when the bus lists no thermometer to miss.
+    void RecordMissedRows();
     void Record(bool record, Result& result);
     void RefillTables();
-    void ReportFault(BusFault fault);
+    // `text`: the standing fault; empty for none.
+    void ReportFault(std::u16string_view text);
     void ReportStuck();
     void Show(std::u16string_view text);
 
@@ -75,8 +79,11 @@ class MeasurementCycle {
     EngineHost& host_;
     PassRecorder& recorder_;
     StatusBar* status_bar_ = nullptr;
-    // What the status bar and stderr were last told; the worker's own.
-    BusFault shown_fault_ = BusFault::kNone;
+    // A reopened bridge's inventory found no thermometer: opened again every period. The
+    // worker's own, like the rest below.
+    bool no_thermometers_ = false;
+    // What the status bar and stderr were last told.
+    std::u16string shown_fault_;
     std::vector<RomCode> shown_stuck_;
 };
 
