@@ -1,6 +1,7 @@
 # Kalvo: top-level commands. Every package the build or the tests need is listed here, once.
 PACKAGES := cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libgtest-dev libgmock-dev \
-            libbenchmark-dev clang libclang-rt-14-dev clang-format fonts-dejavu-core tzdata git
+            libbenchmark-dev clang libclang-rt-14-dev clang-format fonts-dejavu-core tzdata git \
+            libmosquitto-dev mosquitto libinih-dev libsystemd-dev
 
 # build: Debug with ASan + UBSan (make build, make test). build-release: optimised, no
 # sanitizers (make demo, make install, make bench). build-tsan, build-fuzz: their own.
