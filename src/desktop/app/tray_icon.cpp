@@ -36,6 +36,11 @@ bool SystemTrayIcon::Add(const QIcon& icon, const QString& tip) {
     return icon_->isVisible();
 }
 
+void SystemTrayIcon::Notify(const QString& title, const QString& text) {
+    if (icon_->isVisible() && QSystemTrayIcon::supportsMessages())
+        icon_->showMessage(title, text, QSystemTrayIcon::Warning);
+}
+
 void SystemTrayIcon::Remove() {
     icon_->hide();
 }

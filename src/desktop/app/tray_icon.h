@@ -28,6 +28,12 @@ class TrayIcon {
     virtual void Remove() = 0;
     // Shows the menu at the mouse cursor and waits for the choice: its command, or 0.
     virtual int RunMenu(const std::vector<TrayMenuItem>& items) = 0;
+    // A passing notification beside the icon; nothing when the icon is not shown or the
+    // notification area shows none.
+    virtual void Notify(const QString& title, const QString& text) {
+        (void)title;
+        (void)text;
+    }
 
   protected:
     // For implementations: an icon event reached the icon.
@@ -45,6 +51,7 @@ class SystemTrayIcon : public TrayIcon {
     bool Add(const QIcon& icon, const QString& tip) override;
     void Remove() override;
     int RunMenu(const std::vector<TrayMenuItem>& items) override;
+    void Notify(const QString& title, const QString& text) override;
 
   private:
     std::unique_ptr<QSystemTrayIcon> icon_;
