@@ -77,10 +77,10 @@ std::vector<Thermometer> BusThermometers() {
 }
 
 // One run of the logger as a child process.
-class Run {
+class Child {
   public:
-    Run(const fs::path& program, const std::vector<std::string>& args,
-        const std::vector<std::string>& env, const fs::path& out, const fs::path& err)
+    Child(const fs::path& program, const std::vector<std::string>& args,
+          const std::vector<std::string>& env, const fs::path& out, const fs::path& err)
         : out_(out), err_(err) {
         std::vector<std::string> argv{program.string()};
         argv.insert(argv.end(), args.begin(), args.end());
@@ -98,13 +98,13 @@ class Run {
         execve(a[0], a.data(), e.data());
         _exit(127);
     }
-    ~Run() {
+    ~Child() {
         if (pid_ <= 0) return;
         kill(pid_, SIGKILL);
         waitpid(pid_, nullptr, 0);
     }
-    Run(const Run&) = delete;
-    Run& operator=(const Run&) = delete;
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
 
     pid_t Pid() const { return pid_; }
     std::string Out() const { return Slurp(out_); }
@@ -186,16 +186,17 @@ class LoggerTest : public ::testing::Test {
         env.insert(env.end(), extra.begin(), extra.end());
         return env;
     }
-    std::unique_ptr<Run> Start(const std::vector<std::string>& args,
-                               const std::vector<std::string>& extra_env = {},
-                               const std::string& program = "kalvo-logger") {
+    std::unique_ptr<Child> Start(const std::vector<std::string>& args,
+                                 const std::vector<std::string>& extra_env = {},
+                                 const std::string& program = "kalvo-logger") {
         // Qt's and the font library's caches (the window's) live until exit.
         std::ofstream(dir_ / "lsan.supp") << "leak:libfontconfig\nleak:libQt6Core\n"
                                              "leak:libQt6Gui\nleak:libQt6Widgets\n"
                                              "leak:libglib\nleak:libfreetype\nleak:libdbus\n";
         const std::string tag = std::to_string(++runs_);
-        return std::make_unique<Run>(dir_ / program, args, Env(extra_env),
-                                     dir_ / ("out" + tag + ".txt"), dir_ / ("err" + tag + ".txt"));
+        return std::make_unique<Child>(dir_ / program, args, Env(extra_env),
+                                       dir_ / ("out" + tag + ".txt"),
+                                       dir_ / ("err" + tag + ".txt"));
     }
 
     // A datagram socket standing in for the service manager's; its variable for the child.
@@ -247,12 +248,13 @@ class LoggerTest : public ::testing::Test {
 // One pass on stdout and in the day file, a line per thermometer with its reading or "н/д"; the
 // window's settings file stays as it was, and none is made where there was none.
 TEST_F(LoggerTest, OncePrintsOnePassAndLeavesTheSettingsAlone) {
-    // The second thermometer's answers are all garbled: it is there but has no reading.
-    std::ofstream(dir_ / "simbus.conf") << kBus << "fault at=0 crc-noise rate=1 id=000000B0B0B0\n";
     const std::vector<Thermometer> list = BusThermometers();
     const fs::path data = dir_ / "data";
     for (const bool with_settings : {true, false}) {
-        SCOPED_TRACE(with_settings ? "with settings" : "first run");
+        SCOPED_TRACE(with_settings ? "with settings" : "first run, a garbled bus");
+        // Every answer of one sensor garbled: the pass fails and no row has a reading.
+        std::ofstream(dir_ / "simbus.conf")
+            << kBus << (with_settings ? "" : "fault at=0 crc-noise rate=1 id=000000B0B0B0\n");
         fs::remove_all(data);
         std::vector<std::string> args{"--once", "--data", data.string()};
         std::string settings;
@@ -266,17 +268,17 @@ TEST_F(LoggerTest, OncePrintsOnePassAndLeavesTheSettingsAlone) {
         ASSERT_EQ(run->Wait(60), 0) << run->Err();
 
         std::string expected;
-        for (const Thermometer& t : list) {
-            const bool garbled = FamilyOf(t.rom) == kFamilyDs1820;
-            const std::string name = with_settings
-                                         ? Utf16ToUtf8(t.name)
-                                         : (t.rom == list[0].rom ? "Термометр 1" : "Термометр 2");
-            expected += W1Id(t.rom) + "\t" + name + "\t" + (garbled ? "н/д" : t.reading) + "\n";
+        for (size_t i = 0; i < list.size(); ++i) {
+            const std::string name =
+                with_settings ? Utf16ToUtf8(list[i].name) : "Термометр " + std::to_string(i + 1);
+            expected += W1Id(list[i].rom) + "\t" + name + "\t" +
+                        (with_settings ? list[i].reading : "н/д") + "\n";
         }
         EXPECT_EQ(run->Out(), expected) << run->Err();
         const SampleList records = Records(data);
         ASSERT_EQ(records.size(), 2u);
         EXPECT_EQ(records[0].time, records[1].time);
+        EXPECT_EQ(records[0].valid + records[1].valid, with_settings ? 2u : 0u);
         if (with_settings)
             EXPECT_EQ(Slurp(data / "setting.stg"), settings);
         else
@@ -355,11 +357,13 @@ TEST_F(LoggerTest, StartUpFailuresEndWithCodeOne) {
         {"bridge serial=X1 open=fail\nds18b20 id=00000A1B2C3D\nlatency_ms=0\n",
          {},
          "Error FT232R: Не найдены устройства FT232R, приложение будет закрыто. FT232R X1 found "
-         "but not opened (driver status 3)\n"},
+         "but not opened (driver status 3): "},
         {"bridge serial=X1\nds2413 id=0000000ABCDE\nlatency_ms=0\n",
          {},
          "Thermometers have not been found, the application can not be used\n"},
-        {kBus, {"--scenarios", "missing.snr"}, "Ошибка загрузки файла сценария\n"},
+        {kBus,
+         {"--scenarios", "missing.snr"},
+         "Ошибка загрузки файла сценария: Ошибка открытия файла сценария\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line);
