@@ -160,13 +160,19 @@ class LoggerTest : public ::testing::Test {
 
     // Names for kBus's thermometers; recording on, measuring at start off (the logger measures
     // anyway).
-    std::string WriteSettings(const fs::path& root) {
+    // `heat_below`: channel A of the switch heats while the room is below it.
+    std::string WriteSettings(const fs::path& root, std::u16string_view heat_below = {}) {
         const std::vector<Thermometer> list = BusThermometers();
         GridKalvo rows;
         GridSw switch_rows;
         rows.Fill(std::vector<RomCode>{list[0].rom, list[1].rom});
         switch_rows.Fill(std::vector<RomCode>{sim::MakeRomCode(0x3A, 0xABCDE)});
         for (int i = 0; i < 2; ++i) rows.SetCellText(i, GridKalvo::kColName, list[size_t(i)].name);
+        if (!heat_below.empty()) {
+            switch_rows.SetCellText(0, GridSw::kColLowA, heat_below);
+            switch_rows.SetCellText(0, GridSw::kColHighA, u"31");
+            switch_rows.SetCellText(0, GridSw::kColThermometerA, u"Комната");
+        }
         FakePeer peer;
         peer.flags = kFlagWriteDataFile;
         peer.rect = {10, 20, 810, 620};
@@ -374,6 +380,42 @@ TEST_F(LoggerTest, StartUpFailuresEndWithCodeOne) {
         EXPECT_EQ(run->Err().find("guard"), std::string::npos) << run->Err();
     }
 }
+
+#ifdef KALVO_SIMPORT
+// Over the serial driver against kalvo-simport, whose bus outlives the logger: a heater the
+// thermostat switched on goes off through the guard when the logger is killed.
+TEST_F(LoggerTest, KilledLoggerLeavesTheOutputsToItsGuard) {
+    fs::create_directories(dir_ / "sysfs");  // no real bridge of the machine joins in
+    const fs::path log = dir_ / "outputs.log";
+    const auto bus = std::make_unique<Child>(
+        KALVO_SIMPORT,
+        std::vector<std::string>{"--link", (dir_ / "port").string(), "--log-outputs", log.string(),
+                                 (dir_ / "simbus.conf").string()},
+        Env(), dir_ / "simport.out", dir_ / "simport.err");
+    ASSERT_TRUE(WaitFor([&] { return fs::exists(dir_ / "port"); }, 10)) << bus->Err();
+    // Channel A heats while the room is below 30 degrees.
+    WriteSettings(Root(), u"30");
+    // The last output change, without its time.
+    const auto last_change = [&] {
+        std::string last;
+        std::ifstream in(log);
+        for (std::string line; std::getline(in, line);)
+            if (const size_t tab = line.find('\t'); tab != std::string::npos)
+                last = line.substr(tab + 1);
+        return last;
+    };
+    const auto run = Start({}, {std::string("KALVO_D2XX_LIBRARY=") + KALVO_SERIAL_DRIVER,
+                                "KALVO_SERIAL_PORTS=" + (dir_ / "port").string(),
+                                "KALVO_SYSFS_ROOT=" + (dir_ / "sysfs").string()});
+    ASSERT_TRUE(WaitFor([&] { return last_change() == "3d0000000abcde3a\tA\ton"; }, 60))
+        << run->Err();
+    EXPECT_EQ(run->Signal(SIGKILL), 128 + SIGKILL);
+    EXPECT_TRUE(WaitFor([&] { return last_change() == "3d0000000abcde3a\tA\toff"; }, 20))
+        << Slurp(log);
+    EXPECT_TRUE(WaitFor([&] { return run->Err().find("kalvo-guard: ") != std::string::npos; }, 20))
+        << run->Err();
+}
+#endif
 
 TEST(LoggerUnit, PassesSystemdVerify) {
     if (std::system("command -v systemd-analyze > /dev/null 2>&1") != 0)
