@@ -6,8 +6,10 @@
 #include <clocale>
 #include <cstdio>
 
+#include "core/common/folder_lock.h"
 #include "core/common/message_box.h"
 #include "core/common/messages.h"
+#include "core/common/paths.h"
 #include "core/common/text.h"
 #include "core/device/d2xx_binding.h"
 #include "core/device/output_guard.h"
@@ -56,14 +58,29 @@ int RunDesktop(int argc, char** argv, const std::function<void(CMainFrame&)>& sh
         }
     });
 
+    // One program at a time on the data folder, taken before the archive is prepared: the
+    // preparation repairs today's file, which another program may be appending to.
+    const std::string root = archive_root.empty() ? ArchiveRoot() : archive_root;
+    FolderLock folder_lock;
+    const FolderLock::Outcome locked = folder_lock.Take(root, "kalvo");
+    if (locked == FolderLock::Outcome::kHeld) {
+        ShowMessageBox(u"Error", FolderInUseText(root, folder_lock.Holder()));
+        SetMessageBoxHandler({});
+        return 1;
+    }
+    if (locked == FolderLock::Outcome::kUnavailable) {
+        std::fprintf(stderr, "The data folder is not locked against a second program: %s\n",
+                     folder_lock.Why().c_str());
+        std::fflush(stderr);
+    }
+
     // Switches the outputs off should this process end other than through its close protocol.
     // Declared before the program, so on any other way out of here the bridge is let go first.
     OutputGuard guard;
     // The program outlives the window; the engine records into the archive prepared here (an
     // empty root records nothing).
     EngineOptions engine;
-    engine.archive_root =
-        archive_root.empty() ? PrepareProgramArchive() : PrepareProgramArchive(archive_root);
+    engine.archive_root = PrepareProgramArchive(root);
     Program program(DriverApi(), std::move(engine));
 
     // Once the bridge is open and its serial number known.
