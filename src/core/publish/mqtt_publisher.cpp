@@ -240,7 +240,8 @@ void MqttPublisher::Session::LinkFailed(const std::string& reason) {
         std::lock_guard lock(owner_.mutex_);
         owner_.stats_.connected = false;
     }
-    const std::string why = refused_.empty() ? reason : refused_;
+    std::string why = refused_.empty() ? reason : refused_;
+    if (!why.empty() && why.back() == '.') why.pop_back();  // the library's texts end in one
     refused_.clear();
     if (was_connected) {
         Say("disconnected from " + Where() + ": " + why + "; retrying");
