@@ -188,11 +188,12 @@ bool KalvoIni::Parse(std::string_view text, std::string* error) {
             start = text.size();
         } else {
             line.text = std::string(text.substr(start, end - start));
-            line.eol = "\n";
+            // Appended, not assigned from a literal: GCC 12 warns falsely (-Wrestrict) at -O3.
             if (!line.text.empty() && line.text.back() == '\r') {
                 line.text.pop_back();
-                line.eol = "\r\n";
+                line.eol.push_back('\r');
             }
+            line.eol.push_back('\n');
             start = end + 1;
         }
         lines_.push_back(std::move(line));
@@ -206,10 +207,10 @@ bool KalvoIni::Parse(std::string_view text, std::string* error) {
         const std::string& t = lines_[i].text;
         if (t.size() > max_text) {
             too_long[i] = "longer than " + std::to_string(max_text) + " bytes";
-            fed[i] = ";";
+            fed[i].push_back(';');
         } else if (t.find('\0') != std::string::npos) {
             too_long[i] = "holds a NUL byte";
-            fed[i] = ";";
+            fed[i].push_back(';');
         } else {
             fed[i] = t;
         }

@@ -95,13 +95,14 @@ MqttConfig ReadMqttConfig(const KalvoIni& ini, std::vector<std::string>* warning
     if (const std::string ca = get("tls_ca_file"); !ca.empty())
         config.tls_ca_file = Resolve(ini, ca);
 
-    if (const std::string text = Lower(get("discovery")); !text.empty()) {
+    if (const std::string given = get("discovery"); !given.empty()) {
+        const std::string text = Lower(given);
         if (text == "true" || text == "yes" || text == "on" || text == "1")
             config.discovery = true;
         else if (text == "false" || text == "no" || text == "off" || text == "0")
             config.discovery = false;
         else
-            warn("discovery", "'" + get("discovery") + "' is neither true nor false; true is used");
+            warn("discovery", "'" + given + "' is neither true nor false; true is used");
     }
 
     if (const std::string prefix = get("discovery_prefix"); !prefix.empty()) {
