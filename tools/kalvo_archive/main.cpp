@@ -13,8 +13,10 @@
 #include "core/archive/csv_export.h"
 #include "core/archive/data_file.h"
 #include "core/archive/day_archive.h"
+#include "core/archive/line_protocol.h"
 #include "core/common/status_bar.h"
 #include "core/common/text.h"
+#include "core/config/mqtt_config.h"
 #include "plot_command.h"
 
 namespace kalvo {
@@ -27,6 +29,10 @@ const char kUsage[] =
     "  thin DAYFILE ROM          the thinned curve of one sensor: seconds and temperature\n"
     "                            (\"-\" where failed readings break it)\n"
     "  repair DAYFILE            cut a torn last record back to whole records\n"
+    "  lines DAYFILE [--node NODE]\n"
+    "                            the valid records as database lines (measurement\n"
+    "                            temperature, tags id, name, node, field celsius, ns time);\n"
+    "                            NODE defaults to this machine's name, as MQTT uses it\n"
     "  plot ...                  draw a day as an image\n";
 
 int Fail(const std::string& text) {
@@ -184,6 +190,28 @@ int Repair(const char* path) {
     return Fail(std::string(path) + ": the cut failed");
 }
 
+int Lines(int argc, char** argv) {
+    const char* path = nullptr;
+    std::string node = DefaultNode();
+    for (int i = 2; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--node") == 0 && i + 1 < argc)
+            node = argv[++i];
+        else if (!path && argv[i][0] != '-')
+            path = argv[i];
+        else
+            return Usage();
+    }
+    if (!path) return Usage();
+    SampleList records;
+    uint32_t thermometers = 0;
+    if (!ReadDay(path, records, &thermometers)) return 1;
+    std::string out;
+    for (const SampleRecord& r : records) out += LineProtocolRecord(r, node);
+    if (std::fwrite(out.data(), 1, out.size(), stdout) != out.size() || std::fflush(stdout) != 0)
+        return Fail("cannot write the lines");
+    return 0;
+}
+
 int Main(int argc, char** argv) {
     if (argc < 2) return Usage();
     const std::string command = argv[1];
@@ -196,6 +224,7 @@ int Main(int argc, char** argv) {
     if (command == "csv" && argc == 4) return Csv(argv[2], argv[3]);
     if (command == "thin" && argc == 4) return Thin(argv[2], argv[3]);
     if (command == "repair" && argc == 3) return Repair(argv[2]);
+    if (command == "lines") return Lines(argc, argv);
     return Usage();
 }
 

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
@@ -113,6 +114,25 @@ TEST_F(ArchiveTool, RefusesADayFileLargerThanAnyDay) {
         EXPECT_EQ(run.code, 1) << command;
         EXPECT_NE(run.err.find("too large"), std::string::npos) << run.err;
     }
+}
+
+TEST_F(ArchiveTool, LinesPrintTheValidRecordsForADatabase) {
+    // lines.dat and lines.txt come from make_lines.py: escaped names, an unnamed sensor, failed
+    // and damaged readings left out, "-0", a doubtful reading kept.
+    ToolRun run = Tool("lines " + Q(Data("lines.dat")) + " --node 'pi 2'");
+    EXPECT_EQ(run.code, 0) << run.err;
+    EXPECT_EQ(run.out, ReadBytes(Data("lines.txt")));
+
+    run = Tool("lines " + Q(Data("reference.dat")));  // the node defaults to this machine's
+    EXPECT_EQ(run.code, 0) << run.err;
+    EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 11);
+    EXPECT_NE(run.out.find("temperature,id=28-000001234567,name=Котёл;подача,node="),
+              std::string::npos)
+        << run.out;
+
+    EXPECT_EQ(Tool("lines " + Q(dir_.File("none.dat"))).code, 1);
+    EXPECT_EQ(Tool("lines").code, 1);
+    EXPECT_EQ(Tool("lines " + Q(Data("lines.dat")) + " --node").code, 1);
 }
 
 TEST_F(ArchiveTool, RepairMendsATornDayAndRejectsOtherFiles) {
