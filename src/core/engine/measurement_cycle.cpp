@@ -158,8 +158,9 @@ void MeasurementCycle::ReportChannels() {
         return a.rom == b.rom && a.channel == b.channel && a.on == b.on && a.type == b.type &&
                a.driven == b.driven && a.name == b.name && (a.held_s > 0) == (b.held_s > 0);
     };
+    // A listener added since has not heard them yet.
     const bool changed =
-        !channels_told_ || channels.size() != told_channels_.size() ||
+        listeners_->TakeNewcomer() || !channels_told_ || channels.size() != told_channels_.size() ||
         !std::equal(channels.begin(), channels.end(), told_channels_.begin(), same);
     if (!changed) return;
     channels_told_ = true;

@@ -11,6 +11,7 @@ void PassListeners::Add(PassListener& listener) {
     std::lock_guard lock(mutex_);
     if (std::find(listeners_.begin(), listeners_.end(), &listener) == listeners_.end())
         listeners_.push_back(&listener);
+    newcomer_ = true;
 }
 
 void PassListeners::Remove(PassListener& listener) {
