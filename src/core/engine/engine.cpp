@@ -1,7 +1,9 @@
 #include "core/engine/engine.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <system_error>
 
 #include "core/archive/day_archive.h"
@@ -14,6 +16,10 @@ namespace {
 
 constexpr int kPaneCycleBegun = 3;
 constexpr int kPaneCycleEnded = 4;
+
+std::string InRoot(const std::string& root, const char* name) {
+    return root.empty() ? std::string() : root + SHELL::kPathSeparator + name;
+}
 
 }  // namespace
 
@@ -122,6 +128,15 @@ Engine::Engine(COneWireBus& bus, GridKalvo& thermometers, GridSw& switches, Grid
       day_file_ops_(options_.day_file_ops ? *options_.day_file_ops : SHELL::DefaultFileOps()),
       setting_ops_(options_.setting_ops ? *options_.setting_ops : SHELL::DefaultSettingFileOps()),
       link_(std::make_unique<Link>()),
+      alarm_log_(InRoot(options_.archive_root, kAlarmLogName)),
+      alarm_command_(
+          [this](const std::string& line) {
+              alarm_log_.Append(AlarmTimeText(NowSeconds()) + '\t' + line);
+              std::fprintf(stderr, "%s\n", line.c_str());
+              std::fflush(stderr);
+          },
+          std::chrono::milliseconds(options_.alarm_command_limit_ms)),
+      keeper_(options_.archive_root),
       recorder_(options_.archive_root, day_file_ops_),
       outputs_(bus_),
       thermostat_(thermometers_, switches_, scenarios_, outputs_),
@@ -131,6 +146,22 @@ Engine::Engine(COneWireBus& bus, GridKalvo& thermometers, GridSw& switches, Grid
     bus_.SetThermometerTable(&thermometers_);
     bus_.SetSwitchTable(&switches_);
     if (options_.bus_clock) bus_.SetClock(*options_.bus_clock);
+    Clock& clock = options_.bus_clock ? *options_.bus_clock : SystemClock();
+    thermostat_.SetClock(clock);
+    cycle_.SetClock(clock);
+    cycle_.SetOutputs(&listeners_, &alarm_log_, &alarm_command_);
+}
+
+void Engine::SetRules(const Rules& rules) {
+    auto copy = std::make_shared<const Rules>(rules);
+    std::lock_guard lock(rules_mutex_);
+    new_rules_ = std::move(copy);
+}
+
+void Engine::Announce(std::u16string_view text) {
+    ShowStatus(text);
+    std::fprintf(stderr, "%s\n", Utf16ToUtf8(text).c_str());
+    std::fflush(stderr);
 }
 
 Engine::~Engine() {
@@ -299,7 +330,17 @@ void Engine::WorkerMain() {
         // expiry of the pause, so the resume brings one cycle, not two.
         if (gate_.Pass()) timer_->ClearPending();
         link_->Post(PostTarget::kEngine, WM_APP_CYCLE, 0, 0);
-        cycle_.Run(WriteDataFile());
+        std::shared_ptr<const Rules> rules;
+        {
+            std::lock_guard lock(rules_mutex_);
+            rules.swap(new_rules_);
+        }
+        if (rules) {
+            thermostat_.SetProtection(rules->channels);
+            cycle_.SetRules(std::move(rules));
+        }
+        cycle_.Run(WriteDataFile(), period_.load());
+        if (scenarios_) keeper_.Pass(*scenarios_);
         link_->Post(PostTarget::kEngine, WM_APP_CYCLE, 1, 0);
     }
 }
@@ -376,6 +417,7 @@ void Engine::Shutdown() {
     StopWorker();
     timer_.reset();
     thermostat_.AllSwitchesOff();
+    if (scenarios_) keeper_.Close(*scenarios_);
     if (!engine_started_) return;
     std::u16string unsaved;
     if (!SaveSettings(&unsaved) && !unsaved.empty())

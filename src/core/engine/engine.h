@@ -16,15 +16,21 @@
 
 #include "core/common/clock.h"
 #include "core/common/file_ops.h"
+#include "core/common/pass_report.h"
+#include "core/common/rules.h"
 #include "core/common/status_bar.h"
 #include "core/device/one_wire_bus.h"
+#include "core/engine/alarm_command.h"
+#include "core/engine/alarms.h"
 #include "core/engine/engine_host.h"
 #include "core/engine/file_setting.h"
 #include "core/engine/grid_kalvo.h"
 #include "core/engine/grid_sw.h"
 #include "core/engine/measurement_cycle.h"
+#include "core/engine/pass_listeners.h"
 #include "core/engine/pass_recorder.h"
 #include "core/engine/periodic_timer.h"
+#include "core/engine/scenario_keeper.h"
 #include "core/engine/thermostat.h"
 
 namespace kalvo {
@@ -42,7 +48,11 @@ struct EngineOptions {
     // File-system seams; null: the real ones.
     SHELL::FileOps* day_file_ops = nullptr;
     SHELL::SettingFileOps* setting_ops = nullptr;
+    // How long the alarm command may run before it is killed.
+    int alarm_command_limit_ms = 30000;
 };
+
+inline constexpr char kAlarmLogName[] = "alarms.log";
 
 class Engine {
   public:
@@ -123,6 +133,20 @@ class Engine {
     // Records an append refused, waiting for the next one. Any thread.
     size_t KeptRecordCount() const { return recorder_.KeptCount(); }
 
+    // ---- weeks of running ----
+    // Offsets, alarm limits, protection times and the alarm command, from the next cycle on.
+    // Any thread.
+    void SetRules(const Rules& rules);
+    // See PassListeners: called on the worker after each pass; they must only queue.
+    void AddListener(PassListener& listener) { listeners_.Add(listener); }
+    void RemoveListener(PassListener& listener) { listeners_.Remove(listener); }
+    ScenarioKeeper& Keeper() { return keeper_; }
+    const ScenarioKeeper& Keeper() const { return keeper_; }
+    // The main pane and one line on stderr. Window thread.
+    void Announce(std::u16string_view text);
+    // Every alarm command has ended (tests).
+    bool AlarmCommandsIdle() const { return alarm_command_.Idle(); }
+
   private:
     class Link;
     class Peer;
@@ -163,6 +187,12 @@ class Engine {
     SHELL::SettingFileOps& setting_ops_;
     // What the engine reports to; the threads below reach it, so it is declared before them.
     std::unique_ptr<Link> link_;
+    PassListeners listeners_;
+    AlarmLog alarm_log_;
+    AlarmCommandRunner alarm_command_;
+    ScenarioKeeper keeper_;
+    std::mutex rules_mutex_;
+    std::shared_ptr<const Rules> new_rules_;  // for the worker's next cycle; null: no change
 
     // Window thread only, unless atomic.
     std::atomic<int32_t> period_{kPeriodDefault};

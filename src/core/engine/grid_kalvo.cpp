@@ -135,6 +135,29 @@ uint32_t GridKalvo::CellBackground(int row, int col) const {
     return kThermometerCellColour;
 }
 
+AlarmKind GridKalvo::RowAlarm(int row) const {
+    const RomCode code = RomFromText(CellText(row, kColSerial));
+    std::lock_guard lock(alarm_mutex_);
+    const auto it = alarms_.find(code);
+    return it == alarms_.end() ? AlarmKind::kOk : it->second;
+}
+
+void GridKalvo::SetAlarm(RomCode code, AlarmKind kind) {
+    {
+        std::lock_guard lock(alarm_mutex_);
+        if (kind == AlarmKind::kOk)
+            alarms_.erase(code);
+        else
+            alarms_[code] = kind;
+    }
+    const std::u16string serial = RomText(code);
+    const int rows = RowCount();
+    for (int row = 0; row < rows; ++row) {
+        if (CellText(row, kColSerial) != serial) continue;
+        for (int col = 0; col < kColumnCount; ++col) RedrawCell(row, col);
+    }
+}
+
 void GridKalvo::OnUserEdit(int row, int col) {
     if (col == kColName) CutToNameField(*this, row, col);
 }

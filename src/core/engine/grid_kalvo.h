@@ -3,6 +3,7 @@
 // state and chart colour for it. The cells are the store; every thread reads and writes them
 // through GridBase's accessors.
 #include <cstdint>
+#include <map>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -10,6 +11,7 @@
 
 #include "core/common/colour.h"
 #include "core/common/grid_base.h"
+#include "core/common/pass_report.h"
 #include "core/device/rom_code.h"
 #include "core/device/table_links.h"
 
@@ -94,11 +96,19 @@ class GridKalvo : public GridBase, public ThermometerRows {
     AbsentDevices& Absent() { return absent_; }
     const AbsentDevices& Absent() const { return absent_; }
 
+    // The alarm standing for the row's thermometer (kOk: none), for the view to mark the row.
+    // Any thread.
+    AlarmKind RowAlarm(int row) const;
+    // Marks the thermometer's row and asks the views to redraw it.
+    void SetAlarm(RomCode code, AlarmKind kind);
+
   protected:
     void OnUserEdit(int row, int col) override;
 
   private:
     AbsentDevices absent_;
+    mutable std::mutex alarm_mutex_;
+    std::map<RomCode, AlarmKind> alarms_;
 };
 
 }  // namespace kalvo

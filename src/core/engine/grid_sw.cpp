@@ -168,6 +168,21 @@ uint32_t GridSw::CellBackground(int row, int col) const {
     return kSwitchCellColour;
 }
 
+int GridSw::HeldSeconds(int row, int channel) const {
+    const RomCode code = SwitchRom(row);
+    std::lock_guard lock(held_mutex_);
+    const auto it = held_.find({code, channel});
+    return it == held_.end() ? 0 : it->second;
+}
+
+void GridSw::SetHeldSeconds(RomCode code, int channel, int seconds) {
+    std::lock_guard lock(held_mutex_);
+    if (seconds > 0)
+        held_[{code, channel}] = seconds;
+    else
+        held_.erase({code, channel});
+}
+
 void GridSw::OnUserEdit(int row, int col) {
     if (col == Col(0, kColThermometerA) || col == Col(1, kColThermometerA)) {
         CutToNameField(*this, row, col);

@@ -2,6 +2,8 @@
 // The switch table: one row per DS2413 of the bus inventory, with the user's thresholds, types,
 // scenarios and controlling thermometers for its two channels, and the channels' states.
 #include <cstdint>
+#include <map>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -93,11 +95,19 @@ class GridSw : public GridBase, public SwitchRows {
 
     uint32_t CellBackground(int row, int col) const override;
 
+    // Seconds the compressor protection still holds a channel against the thermostat (min_off
+    // or min_on); 0 when it does not. Any thread.
+    int HeldSeconds(int row, int channel) const;
+    // The thermostat's report after each pass.
+    void SetHeldSeconds(RomCode code, int channel, int seconds);
+
   protected:
     void OnUserEdit(int row, int col) override;
 
   private:
     AbsentDevices absent_;
+    mutable std::mutex held_mutex_;
+    std::map<std::pair<RomCode, int>, int> held_;
 };
 
 }  // namespace kalvo

@@ -8,10 +8,12 @@
 #include "core/common/status_bar.h"
 #include "core/common/text.h"
 #include "core/device/one_wire_bus.h"
+#include "core/engine/alarm_command.h"
 #include "core/engine/engine_host.h"
 #include "core/engine/file_setting.h"
 #include "core/engine/grid_kalvo.h"
 #include "core/engine/grid_sw.h"
+#include "core/engine/pass_listeners.h"
 #include "core/engine/pass_recorder.h"
 #include "core/engine/thermostat.h"
 
@@ -39,8 +41,11 @@ class TablesOnly : public SettingsPeer {
 
 }  // namespace
 
-MeasurementCycle::Result MeasurementCycle::Run(bool record) {
+MeasurementCycle::Result MeasurementCycle::Run(bool record, int period_s) {
     Result result;
+    shown_in_cycle_ = false;
+    const int64_t begun_ms = clock_->NowMs();
+    const size_t before = bus_.PendingCount();
     const bool lost = bus_.Fault() == BusFault::kBridgeLost || no_thermometers_;
     const bool bridge = !lost || ReopenBridge(result);
     if (bridge) result.measure = bus_.MeasureAll();
@@ -52,6 +57,7 @@ MeasurementCycle::Result MeasurementCycle::Run(bool record) {
 
     SampleList latest;
     if (result.measure == 1) {
+        Correct(before);
         bus_.TakeLatest(latest);
         ShowPass(latest);
     } else {
@@ -62,6 +68,7 @@ MeasurementCycle::Result MeasurementCycle::Run(bool record) {
             RecordMissedRows();
         else
             bus_.RecordMissedPass();
+        Correct(before);
         const SampleList& pending = bus_.PendingSamples();
         const size_t n = size_t(std::max(thermometers_.RowCount(), 0));
         if (pending.size() >= n) latest.assign(pending.end() - std::ptrdiff_t(n), pending.end());
@@ -80,12 +87,101 @@ MeasurementCycle::Result MeasurementCycle::Run(bool record) {
         live_.ReplaceLiveSamples(latest);
         host_.Post(PostTarget::kLiveView, WM_APP_SAMPLES, 0, 0);
     }
+    result.duration_ms = clock_->NowMs() - begun_ms;
     result.fault = bus_.Fault();
     ReportFault(no_thermometers_ ? std::u16string_view(kNoThermometersText)
                                  : FaultText(result.fault));
     if (result.refilled) ReportAbsentDevices(thermometers_, switches_, status_bar_);
     if (result.complete) ReportStuck();
+    if (!latest.empty()) {
+        const int64_t time = latest.front().time;
+        ReportAlarms(latest, time);
+        if (listeners_) {
+            PassReport report;
+            report.time = time;
+            report.period = period_s;
+            report.samples = latest;
+            listeners_->Pass(report);
+        }
+    }
+    ReportChannels();
+    JudgeDuration(result, period_s);
     return result;
+}
+
+void MeasurementCycle::Correct(size_t from) {
+    if (rules_->sensors.empty()) return;
+    SampleList& pending = bus_.PendingSamples();
+    for (size_t i = from; i < pending.size(); ++i) {
+        SampleRecord& sample = pending[i];
+        if (sample.valid != 1) continue;
+        const auto it = rules_->sensors.find(sample.rom);
+        if (it != rules_->sensors.end() && it->second.offset)
+            sample.temperature += *it->second.offset;
+    }
+}
+
+void MeasurementCycle::ReportAlarms(const SampleList& pass, int64_t time) {
+    for (const AlarmEvent& event : alarms_.Pass(pass, time, *rules_)) {
+        thermometers_.SetAlarm(event.rom, event.kind);
+        if (alarm_log_) alarm_log_->Append(AlarmLogLine(event));
+        const std::u16string text = AlarmStatusText(event);
+        Show(text);
+        Say(text);
+        if (listeners_) listeners_->Alarm(event);
+        if (alarm_command_) alarm_command_->Run(rules_->alarm_command, event);
+    }
+}
+
+void MeasurementCycle::ReportChannels() {
+    if (!listeners_) return;
+    std::vector<ChannelState> channels;
+    const std::vector<ControlPair> pairs = BuildControlPairs(thermometers_, switches_);
+    for (int row = 0; row < int(pairs.size()); ++row) {
+        const RomCode code = switches_.SwitchRom(row);
+        for (int channel = 0; channel < 2; ++channel) {
+            ChannelState state;
+            state.rom = code;
+            state.channel = channel;
+            state.on = switches_.CellColour(row, GridSw::Col(channel, GridSw::kColStateA)) ==
+                       kChannelOnColour;
+            state.type = switches_.CellNumber(row, GridSw::Col(channel, GridSw::kColTypeA));
+            const int thermometer = channel == 0 ? pairs[size_t(row)].a : pairs[size_t(row)].b;
+            state.driven = thermometer >= 0;
+            if (state.driven) state.name = thermometers_.ThermometerName(thermometer);
+            state.held_s = switches_.HeldSeconds(row, channel);
+            channels.push_back(std::move(state));
+        }
+    }
+    // A hold counting down is no news; its start and its end are.
+    const auto same = [](const ChannelState& a, const ChannelState& b) {
+        return a.rom == b.rom && a.channel == b.channel && a.on == b.on && a.type == b.type &&
+               a.driven == b.driven && a.name == b.name && (a.held_s > 0) == (b.held_s > 0);
+    };
+    // A listener added since has not heard them yet.
+    const bool changed =
+        listeners_->TakeNewcomer() || !channels_told_ || channels.size() != told_channels_.size() ||
+        !std::equal(channels.begin(), channels.end(), told_channels_.begin(), same);
+    if (!changed) return;
+    channels_told_ = true;
+    told_channels_ = channels;
+    listeners_->Channels(channels);
+}
+
+void MeasurementCycle::JudgeDuration(Result& result, int period_s) {
+    // Only whole passes are judged: a bridge found again pays its inventory once.
+    if (period_s > 0 && result.complete && !result.reopened) {
+        const bool over = result.duration_ms > int64_t(period_s) * 1000;
+        if (over && !over_period_) Say(kOverPeriodText);
+        if (!over && over_period_) {
+            Say(kFitsPeriodText);
+            if (last_shown_ == kOverPeriodText) Show(u"");
+        }
+        over_period_ = over;
+        // While it lasts it is said every period, unless this cycle had more to say.
+        if (over && !shown_in_cycle_) Show(kOverPeriodText);
+    }
+    result.over_period = over_period_;
 }
 
 bool MeasurementCycle::ReopenBridge(Result& result) {
@@ -192,6 +288,8 @@ void MeasurementCycle::Record(bool record, Result& result) {
 
 void MeasurementCycle::Show(std::u16string_view text) {
     if (status_bar_) status_bar_->SetPaneText(kPaneMain, text);
+    last_shown_ = text;
+    shown_in_cycle_ = !text.empty();
 }
 
 void MeasurementCycle::ReportFault(std::u16string_view text) {

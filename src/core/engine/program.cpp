@@ -46,12 +46,32 @@ void Program::Attachment::End() {
 }
 
 void Program::StartMeasuring() {
-    scenarios_.RestartAll();
+    const std::u16string resumed = engine_.Keeper().Start(scenarios_);
+    if (!resumed.empty()) engine_.Announce(resumed);
     engine_.StartMeasuring(true);
 }
 
 void Program::PauseMeasuring() {
     engine_.StartMeasuring(false);
+    engine_.Keeper().Pause(scenarios_);
+}
+
+ScenarioFileResult Program::LoadScenarioFile(const std::string& path) {
+    return engine_.Keeper().LoadScenarioFile(scenarios_, path);
+}
+
+void Program::RememberScenarioFile(const std::string& path) {
+    engine_.Keeper().RememberScenarioFile(path);
+}
+
+std::string Program::LastScenarioFile() const {
+    return engine_.Keeper().LastScenarioFile();
+}
+
+ScenarioFileResult Program::ReloadLastScenarioFile() {
+    const std::string path = LastScenarioFile();
+    if (path.empty()) return {false, u""};
+    return LoadScenarioFile(path);
 }
 
 std::string PrepareProgramArchive(const std::string& root) {

@@ -12,6 +12,7 @@
 #include "core/engine/grid_kalvo.h"
 #include "core/engine/grid_sw.h"
 #include "core/scenario/grid_sn.h"
+#include "core/scenario/scenario_file.h"
 
 namespace kalvo {
 
@@ -45,10 +46,32 @@ class Program {
     // `live` may be null: the engine then keeps the chart colours itself. Window thread.
     [[nodiscard]] Attachment Attach(EngineHost& host, LiveView* live);
 
-    // The start command: every scenario from its beginning, then the worker resumed.
+    // The start command: every scenario from its beginning, then the worker resumed. The first
+    // start after the last run ended without its orderly close continues each scenario that
+    // ran where it was instead, and the status bar says so.
     void StartMeasuring();
     // The stop command: the worker pauses after the cycle it may be running.
     void PauseMeasuring();
+    // The last run ended without its orderly close while scenarios ran (until the first start).
+    bool ScenarioResumePending() const { return engine_.Keeper().ResumePending(); }
+
+    // Offsets, alarm limits, protection times and the alarm command (kalvo.ini), from the next
+    // pass on. Any thread, any time.
+    void SetRules(const Rules& rules) { engine_.SetRules(rules); }
+    // After every pass, on the worker; see PassListener. Safe while the worker runs; once
+    // RemoveListener returns the listener is not called again.
+    void AddListener(PassListener& listener) { engine_.AddListener(listener); }
+    void RemoveListener(PassListener& listener) { engine_.RemoveListener(listener); }
+
+    // A .snr file into the scenario table exactly as "Load Scenario" loads it, remembered as the
+    // last scenario file on success (the headless logger's --scenarios, or the window's reload).
+    ScenarioFileResult LoadScenarioFile(const std::string& path);
+    // After the window's "Load Scenario" or "Save Scenario" succeeded with `path`.
+    void RememberScenarioFile(const std::string& path);
+    // Empty when none was loaded or saved yet.
+    std::string LastScenarioFile() const;
+    // Loads the last scenario file again (at start); {false, ""} when there is none.
+    ScenarioFileResult ReloadLastScenarioFile();
 
     Engine& GetEngine() { return engine_; }
     const Engine& GetEngine() const { return engine_; }

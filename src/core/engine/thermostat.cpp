@@ -66,6 +66,7 @@ std::optional<double> ReadNumber(std::u16string_view text) {
 }
 
 bool Thermostat::Pass() {
+    for (auto& [key, track] : tracks_) track.held_s = 0;
     if (thermometers_.RowCount() == 0 || switches_.RowCount() == 0) return false;
     const std::vector<ControlPair> pairs = BuildControlPairs(thermometers_, switches_);
     for (int row = 0; row < int(pairs.size()); ++row) {
@@ -73,17 +74,63 @@ bool Thermostat::Pass() {
         DriveChannel(row, code, 0, pairs[size_t(row)].a);
         DriveChannel(row, code, 1, pairs[size_t(row)].b);
     }
+    for (int row = 0; row < int(pairs.size()); ++row) {
+        const RomCode code = switches_.SwitchRom(row);
+        for (int channel = 0; channel < 2; ++channel)
+            switches_.SetHeldSeconds(code, channel, HeldSeconds(code, channel));
+    }
     return true;
 }
 
 void Thermostat::AllSwitchesOff() {
     const int rows = switches_.RowCount();
-    for (int row = 0; row < rows; ++row) outputs_.SetChannels(switches_.SwitchRom(row), 0, 0);
+    const int64_t now = clock_->NowMs();
+    for (int row = 0; row < rows; ++row) {
+        const RomCode code = switches_.SwitchRom(row);
+        outputs_.SetChannels(code, 0, 0);
+        Note(code, 0, false, now);
+        Note(code, 1, false, now);
+    }
+}
+
+int Thermostat::HeldSeconds(RomCode code, int channel) const {
+    const auto it = tracks_.find(Key(code, channel));
+    return it == tracks_.end() ? 0 : it->second.held_s;
+}
+
+void Thermostat::Note(RomCode code, int channel, bool on, int64_t now_ms) {
+    const auto [it, added] = tracks_.try_emplace(Key(code, channel), Track{on, now_ms, 0});
+    if (!added && it->second.on != on) {
+        it->second.on = on;
+        it->second.since_ms = now_ms;
+    }
+}
+
+void Thermostat::Send(RomCode code, int channel, int value) {
+    outputs_.SetChannel(code, value, channel);
+    Note(code, channel, value != 0, clock_->NowMs());
+}
+
+void Thermostat::Off(RomCode code, int channel) {
+    Send(code, channel, 0);
 }
 
 void Thermostat::Apply(RomCode code, int channel, std::optional<int> command) {
+    if (!command) return;
+    const auto track = tracks_.find(Key(code, channel));
+    const auto rules = protection_.find(Key(code, channel));
+    if (track != tracks_.end() && rules != protection_.end() &&
+        track->second.on != (*command != 0)) {
+        // A compressor switched again too soon is damaged: the change waits its time out.
+        const int hold_s = track->second.on ? rules->second.min_on : rules->second.min_off;
+        const int64_t left_ms = track->second.since_ms + int64_t(hold_s) * 1000 - clock_->NowMs();
+        if (left_ms > 0) {
+            track->second.held_s = int((left_ms + 999) / 1000);
+            return;
+        }
+    }
     // The command goes out whenever a test fires, even if the channel is already so.
-    if (command) outputs_.SetChannel(code, *command, channel);
+    Send(code, channel, *command);
 }
 
 void Thermostat::DriveChannel(int row, RomCode code, int channel, int thermometer) {
@@ -94,7 +141,7 @@ void Thermostat::DriveChannel(int row, RomCode code, int channel, int thermomete
             ? std::nullopt
             : ReadNumber(thermometers_.CellText(thermometer, GridKalvo::kColTemperature));
     if (!temperature) {
-        outputs_.SetChannel(code, 0, channel);
+        Off(code, channel);
         return;
     }
     const int scenario = switches_.CellNumber(row, GridSw::Col(channel, GridSw::kColScenarioA));
@@ -105,7 +152,7 @@ void Thermostat::DriveChannel(int row, RomCode code, int channel, int thermomete
         ScenarioControl(scenario - 1, code, channel, type, *temperature);
     } else {
         // A number that names no scenario.
-        outputs_.SetChannel(code, 0, channel);
+        Off(code, channel);
     }
 }
 
@@ -118,7 +165,7 @@ void Thermostat::FixedControl(int row, RomCode code, int channel, double tempera
     // towards a threshold nobody meant.
     const std::optional<ThresholdPair> thresholds = ValidThresholds(texts.low, texts.high);
     if (!thresholds) {
-        outputs_.SetChannel(code, 0, channel);
+        Off(code, channel);
         return;
     }
     const int type = switches_.CellNumber(row, GridSw::Col(channel, GridSw::kColTypeA));
@@ -132,7 +179,7 @@ void Thermostat::ScenarioControl(int scenario, RomCode code, int channel, int ty
     const int result = scenarios_->FindActiveStep(scenario, &step);
     const uint32_t flags = scenarios_->RecordFlags(scenario);
     if (!(flags & kScenarioActive) || (flags & kScenarioFinished)) {
-        outputs_.SetChannel(code, 0, channel);
+        Off(code, channel);
         return;
     }
     if (flags & kScenarioDelayRunning) {

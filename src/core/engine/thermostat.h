@@ -2,10 +2,14 @@
 // The thermostat pass: every cycle drives each DS2413 channel as a heater or a cooler from the
 // temperature of its controlling thermometer, between fixed thresholds or along a scenario.
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string_view>
+#include <utility>
 #include <vector>
 
+#include "core/common/clock.h"
+#include "core/common/rules.h"
 #include "core/device/rom_code.h"
 
 namespace kalvo {
@@ -65,19 +69,44 @@ class Thermostat {
 
     // One pass over the switch table. False, doing nothing, when either table is empty.
     bool Pass();
-    // Both channels of every switch off.
+    // Both channels of every switch off. This counts as a switch-off for the protection, so a
+    // compressor stopped at start-up still waits its min_off.
     void AllSwitchesOff();
 
+    // Compressor protection per channel, from the next pass on; absent channels have none.
+    using Protection = std::map<std::pair<uint64_t, int>, ChannelRules>;
+    void SetProtection(Protection protection) { protection_ = std::move(protection); }
+    // Time base of the protection (monotonic); the system clock unless set.
+    void SetClock(Clock& clock) { clock_ = &clock; }
+    // Seconds the protection held the channel against the last pass's decision; 0 none.
+    int HeldSeconds(RomCode code, int channel) const;
+
   private:
+    // What the pass last commanded a channel, and since when.
+    struct Track {
+        bool on = false;
+        int64_t since_ms = 0;
+        int held_s = 0;
+    };
+    using Key = std::pair<uint64_t, int>;
+
     void DriveChannel(int row, RomCode code, int channel, int thermometer);
     void FixedControl(int row, RomCode code, int channel, double temperature);
     void ScenarioControl(int scenario, RomCode code, int channel, int type, double temperature);
+    // A control decision: subject to min_off / min_on.
     void Apply(RomCode code, int channel, std::optional<int> command);
+    // Off at once, whatever the protection says (no reading, nothing to control by).
+    void Off(RomCode code, int channel);
+    void Send(RomCode code, int channel, int value);
+    void Note(RomCode code, int channel, bool on, int64_t now_ms);
 
     GridKalvo& thermometers_;
     GridSw& switches_;
     GridSn* scenarios_;
     SwitchOutputs& outputs_;
+    Clock* clock_ = &SystemClock();
+    Protection protection_;
+    std::map<Key, Track> tracks_;
 };
 
 }  // namespace kalvo

@@ -368,6 +368,79 @@ void GridSn::ClearRunMarks(int row) {
     RedrawRunCells(row);
 }
 
+// ---- surviving an unexpected end ----
+
+uint64_t GridSn::Fingerprint(int row) const {
+    std::lock_guard lock(mutex_);
+    ScenarioRecord record = ScenarioRecord::Fresh(row);
+    StoreRowLocked(row, record);
+    const ScenarioRecordImage image = EncodeScenarioRecord(record);
+    uint64_t hash = 0xcbf29ce484222325ull;
+    for (const uint8_t byte : image) {
+        hash ^= byte;
+        hash *= 0x100000001b3ull;
+    }
+    return hash;
+}
+
+std::vector<ScenarioRun> GridSn::RunState() const {
+    std::lock_guard lock(mutex_);
+    std::vector<ScenarioRun> runs;
+    for (int row = 0; row < int(records_.size()); ++row) {
+        const ScenarioRecord& record = records_[row];
+        const bool finished = record.flags & kScenarioFinished;
+        if (!(record.flags & kScenarioActive) && !finished) continue;
+        runs.push_back(
+            {row, record.start_time, CompletedCyclesLocked(row), finished, Fingerprint(row)});
+    }
+    return runs;
+}
+
+std::vector<std::pair<int, int>> GridSn::ResumeRuns(const std::vector<ScenarioRun>& runs) {
+    std::vector<std::pair<int, int>> resumed;
+    Session session(*this);
+    const int64_t now = now_();
+    for (const ScenarioRun& run : runs) {
+        const int row = run.row;
+        if (!HasRecord(row) || run.fingerprint != Fingerprint(row)) continue;
+        ScenarioRecord& record = records_[row];
+        if (!(record.flags & kScenarioActive)) continue;
+        int64_t completed = run.completed;
+        int64_t start = run.start_time;
+        int position = kEndOfCycle;
+        if (run.finished) {
+            record.flags = (record.flags & ~kScenarioActive) | kScenarioFinished;
+        } else {
+            // Cycles that ended while the program was down are done; the last one is left to
+            // the timeline, which finishes the scenario as it always does.
+            const int64_t cycle = int64_t(record.delay) + int64_t(ScenarioDurationLocked(row));
+            while (cycle > 0 && completed + 1 < int64_t(record.cycles) &&
+                   Elapsed(now, start) > cycle) {
+                ++completed;
+                start += cycle;
+            }
+            const int64_t elapsed = Elapsed(now, start);
+            if (record.flags & kScenarioHasDelay && elapsed <= record.delay) {
+                position = kInDelay;
+            } else {
+                int64_t end = record.flags & kScenarioHasDelay ? record.delay : 0;
+                for (int k = 0; k < kScenarioSteps && record.steps[k].duration != 0; ++k) {
+                    end += record.steps[k].duration;
+                    if (elapsed <= end) {
+                        position = k;
+                        break;
+                    }
+                }
+            }
+        }
+        record.start_time = start;
+        if (SetCellData(row, kColCycles, completed)) Redraw(row, kColCycles);
+        RedrawRunCells(row);
+        resumed.emplace_back(row, position);
+    }
+    return resumed;
+}
+
 uint32_t GridSn::CellBackground(int row, int col) const {
     std::lock_guard lock(mutex_);
     if (!HasRecord(row)) return kWhite;

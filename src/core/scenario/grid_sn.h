@@ -11,6 +11,7 @@
 
 #include "core/common/grid_base.h"
 #include "core/scenario/scenario_record.h"
+#include "core/scenario/scenario_run.h"
 
 namespace kalvo {
 
@@ -97,6 +98,19 @@ class GridSn : public GridBase {
     // `configured_cycles` are done. Always kEndOfCycle.
     int EndOfCycle(int row, uint32_t configured_cycles);
     void ClearRunMarks(int row);
+
+    // --- surviving an unexpected end ---
+
+    // A hash of what the row runs (name, cycles, delay, steps), to tell a saved run from a
+    // changed scenario.
+    uint64_t Fingerprint(int row) const;
+    // Where every scenario that runs (active, or finished in this run) stands now.
+    std::vector<ScenarioRun> RunState() const;
+    // After RestartAll: each saved run whose scenario is unchanged continues from its own start
+    // time, the time between counted as elapsed (whole cycles that passed meanwhile counted
+    // done). Returns each continued row with the step it is in now (kInDelay, or kEndOfCycle
+    // when its last cycle has ended).
+    std::vector<std::pair<int, int>> ResumeRuns(const std::vector<ScenarioRun>& runs);
 
     // A user's entry for a cell, before it reaches the cell: nothing when it is taken, else the
     // status text that refuses it. A delay or step text must parse (StepTextParses); an empty

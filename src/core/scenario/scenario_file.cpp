@@ -56,18 +56,21 @@ ScenarioFileResult LoadScenarios(GridSn& grid, const std::string& path, SHELL::F
     return {true, u""};
 }
 
-void SaveScenariosWithDialog(const GridSn& grid, const ScenarioFileChooser& choose,
-                             StatusBar* status_bar) {
+bool SaveScenariosWithDialog(const GridSn& grid, const ScenarioFileChooser& choose,
+                             StatusBar* status_bar, std::string* saved) {
     const std::string folder = ScenarioFolder();
     std::error_code ignored;
     std::filesystem::create_directories(folder, ignored);
     const std::optional<std::string> path = choose ? choose(folder) : std::nullopt;
-    if (!path) return;
-    Report(status_bar, SaveScenarios(grid, *path).status);
+    if (!path) return false;
+    const ScenarioFileResult result = SaveScenarios(grid, *path);
+    Report(status_bar, result.status);
+    if (result.ok && saved) *saved = *path;
+    return result.ok;
 }
 
 bool LoadScenariosWithDialog(GridSn& grid, const ScenarioFileChooser& choose, StatusBar* status_bar,
-                             bool clear_failure) {
+                             bool clear_failure, std::string* loaded) {
     const std::optional<std::string> path = choose ? choose(ScenarioFolder()) : std::nullopt;
     if (!path) {
         Report(status_bar, kScenarioLoadFailedText);
@@ -76,6 +79,7 @@ bool LoadScenariosWithDialog(GridSn& grid, const ScenarioFileChooser& choose, St
     const ScenarioFileResult result = LoadScenarios(grid, *path);
     if (result.ok) {
         if (clear_failure && status_bar) status_bar->SetPaneText(kPaneMain, u"");
+        if (loaded) *loaded = *path;
         return true;
     }
     // One text, so the reason is not overwritten by the general one.

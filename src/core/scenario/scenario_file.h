@@ -41,15 +41,15 @@ ScenarioFileResult LoadScenarios(GridSn& grid, const std::string& path,
 using ScenarioFileChooser = std::function<std::optional<std::string>(const std::string& folder)>;
 
 // The "Save Scenario" button: creates the scenario folder so the dialog can start there, asks
-// for a path and saves. Cancelling says nothing.
-void SaveScenariosWithDialog(const GridSn& grid, const ScenarioFileChooser& choose,
-                             StatusBar* status_bar);
+// for a path and saves. Cancelling says nothing. True on success, with the path in `saved`.
+bool SaveScenariosWithDialog(const GridSn& grid, const ScenarioFileChooser& choose,
+                             StatusBar* status_bar, std::string* saved = nullptr);
 // The "Load Scenario" button: asks for a path and loads. Any outcome but success says
 // kScenarioLoadFailedText, followed by the reason when there is one ("Ошибка загрузки файла
 // сценария: Файл сценария испорчен"); a cancelled dialog says it alone. A success says nothing,
 // except that it clears the pane when `clear_failure` (an earlier load's failure is showing).
-// True on success.
+// True on success, with the path in `loaded`.
 bool LoadScenariosWithDialog(GridSn& grid, const ScenarioFileChooser& choose, StatusBar* status_bar,
-                             bool clear_failure = false);
+                             bool clear_failure = false, std::string* loaded = nullptr);
 
 }  // namespace kalvo

@@ -4,9 +4,13 @@
 // base (2 us per engine ms: a 4 ms period).
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <map>
 #include <random>
+#include <sstream>
+#include <stdexcept>
 #include <thread>
 
 #include "core/archive/data_file.h"
@@ -588,6 +592,39 @@ TEST_F(EngineTest, SoakWithRandomBusFaults) {
 
 // ---- timed faults of the simulator, met as a real bus meets them ----
 
+// What the worker told a listener.
+struct HeardListener : PassListener {
+    void OnPass(const PassReport& report) override {
+        std::lock_guard lock(mutex);
+        passes.push_back(report);
+    }
+    void OnChannels(const std::vector<ChannelState>& states) override {
+        std::lock_guard lock(mutex);
+        channels.push_back(states);
+    }
+    void OnAlarm(const AlarmEvent& event) override {
+        std::lock_guard lock(mutex);
+        alarms.push_back(event);
+        if (on_alarm) on_alarm(event);
+    }
+    std::mutex mutex;
+    std::vector<PassReport> passes;
+    std::vector<std::vector<ChannelState>> channels;
+    std::vector<AlarmEvent> alarms;
+    std::function<void(const AlarmEvent&)> on_alarm;
+};
+
+struct ThrowingListener : PassListener {
+    void OnPass(const PassReport&) override { throw std::runtime_error("queue full"); }
+    void OnChannels(const std::vector<ChannelState>&) override { throw 1; }
+};
+
+size_t CountOf(const std::string& text, const std::string& line) {
+    size_t n = 0;
+    for (size_t at = text.find(line); at != std::string::npos; at = text.find(line, at + 1)) ++n;
+    return n;
+}
+
 // The world's clock as calendar seconds, so each pass gets the time stamp of its place in the run.
 ManualClock* g_world_clock = nullptr;
 int64_t WorldSeconds() {
@@ -925,6 +962,155 @@ TEST_F(TimedFaultTest, ABridgeBackWithAnotherBusRefillsTheTablesByRomCode) {
         EXPECT_EQ(Of(passes[i], codes[0]) != nullptr, i < 4) << i;
     }
     for (RomCode code : added) EXPECT_EQ(Of(passes.back(), code)->valid, 1u);
+}
+
+// A sensor's offset reaches the table, the live view, the day file, the thermostat and the
+// listeners alike; a listener that throws costs nothing but one line on stderr.
+TEST_F(TimedFaultTest, AnOffsetReachesEveryOutputAndListenersHearEveryPass) {
+    HeardListener heard;
+    ThrowingListener rude;
+    Rig([&](int cycle) {
+        if (cycle != 1) return;
+        Rules rules;
+        rules.sensors[watched].offset = 45.0;  // about 65 °C: its heater (50/60) stays off
+        rules.sensors[codes[0]].offset = -0.25;
+        program->SetRules(rules);
+        program->AddListener(rude);
+        program->AddListener(heard);
+    });
+    ::testing::internal::CaptureStderr();
+    ASSERT_TRUE(Cycles(6));
+    Close();
+    program->RemoveListener(rude);
+    program->RemoveListener(heard);
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(CountOf(err, "A pass listener failed in OnPass: queue full\n"), 1u) << err;
+    EXPECT_EQ(CountOf(err, "A pass listener failed"), 1u) << "once per listener";
+
+    const std::vector<SampleList> day = DayPasses();
+    ASSERT_EQ(day.size(), seen.size());
+    ASSERT_EQ(heard.passes.size(), seen.size());
+    for (size_t i = 0; i < seen.size(); ++i) {
+        SCOPED_TRACE("cycle " + std::to_string(i + 1));
+        const CycleSeen& c = seen[i];
+        EXPECT_EQ(heard.passes[i].period, 2);
+        ASSERT_EQ(heard.passes[i].samples.size(), 5u);
+        for (size_t k = 0; k < 5; ++k) {
+            const double value = c.pass[k].temperature;
+            EXPECT_EQ(day[i][k].temperature, value);
+            EXPECT_EQ(heard.passes[i].samples[k].temperature, value);
+            EXPECT_EQ(heard.passes[i].time, day[i][k].time);
+            EXPECT_EQ(c.shown[size_t(Row(c.pass[k].rom))], FormatRus(u"  %.2f", value));
+        }
+        const double hot = Of(c.pass, watched)->temperature;
+        EXPECT_TRUE(hot > 63.0 && hot < 67.0) << hot;
+        EXPECT_LT(Of(c.pass, codes[0])->temperature, 19.0 - 0.25 + 1.0);
+        EXPECT_FALSE(c.a_on) << "controlled by the corrected value";
+        EXPECT_TRUE(c.b_on);
+    }
+    ASSERT_FALSE(heard.channels.empty());
+    const std::vector<ChannelState>& first = heard.channels.front();
+    ASSERT_EQ(first.size(), 2u);
+    EXPECT_EQ(first[0].rom, sw);
+    EXPECT_TRUE(first[0].driven && !first[0].on);
+    EXPECT_EQ(first[0].name, engine->Thermometers().ThermometerName(Row(watched)));
+    EXPECT_TRUE(first[1].on);
+    EXPECT_EQ(heard.channels.size(), 1u) << "nothing changed after the first pass";
+}
+
+// A high limit below a sensor's reading and a sensor gone for 12 s (silent after 5 s): each raise
+// and clear is one line of alarms.log, a status text, a mark on the row, an event for the
+// listeners and a run of the alarm command with the event in its environment.
+TEST_F(TimedFaultTest, AlarmsReachTheLogTheRowTheListenersAndTheCommand) {
+    const std::string script = dir.File("notify"), out = dir.File("notified");
+    WriteBytes(script,
+               "#!/bin/sh\n"
+               "echo \"$KALVO_ALARM_SENSOR $KALVO_ALARM_KIND $KALVO_ALARM_STATE\" >> \"$1\"\n");
+    ASSERT_EQ(chmod(script.c_str(), 0755), 0);
+    HeardListener heard;
+    std::vector<AlarmKind> marks;  // the row's mark as each event is heard
+    heard.on_alarm = [&](const AlarmEvent& e) {
+        marks.push_back(engine->Thermometers().RowAlarm(Row(e.rom)));
+    };
+    Rig([&](int cycle) {
+        if (cycle == 1) {
+            Rules rules;
+            rules.sensors[watched].silent_after = 5;
+            rules.sensors[other].alarm_high = 20.5;  // it reads 21 to 23
+            rules.alarm_command = script + " " + out;
+            program->SetRules(rules);
+            program->AddListener(heard);
+        }
+        if (cycle == 3)
+            world.ScheduleFault({.kind = sim::FaultKind::kGone,
+                                 .at_ms = world.RunMs(),
+                                 .for_ms = 12000,
+                                 .device = watched});
+    });
+    ASSERT_TRUE(Cycles(16));
+    Close();
+    program->RemoveListener(heard);
+
+    using K = AlarmKind;
+    const std::string hot = W1Id(other), gone = W1Id(watched);
+    const std::vector<std::tuple<RomCode, K, K>> expected = {
+        {other, K::kHigh, K::kOk}, {watched, K::kSilent, K::kOk}, {watched, K::kOk, K::kSilent}};
+    ASSERT_EQ(heard.alarms.size(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(heard.alarms[i].rom, std::get<0>(expected[i]));
+        EXPECT_EQ(heard.alarms[i].kind, std::get<1>(expected[i]));
+        EXPECT_EQ(heard.alarms[i].cleared, std::get<2>(expected[i]));
+        EXPECT_EQ(marks[i], std::get<1>(expected[i]));
+    }
+    // Its last valid reading was in cycle 2; the first pass 5 s after that is cycle 5.
+    EXPECT_EQ(heard.alarms[1].time - heard.alarms[0].time, 8);
+    EXPECT_EQ(engine->Thermometers().RowAlarm(Row(other)), K::kHigh);
+    EXPECT_EQ(engine->Thermometers().RowAlarm(Row(watched)), K::kOk);
+
+    std::vector<std::vector<std::string>> logged;
+    std::istringstream log(ReadBytes(dir.File("alarms.log")));
+    for (std::string line; std::getline(log, line);) {
+        std::vector<std::string> fields;
+        std::istringstream split(line);
+        for (std::string f; std::getline(split, f, '\t');) fields.push_back(f);
+        ASSERT_EQ(fields.size(), 6u) << line;
+        logged.push_back({fields[1], fields[3], fields[4]});
+    }
+    EXPECT_EQ(logged, (std::vector<std::vector<std::string>>{{hot, "high", "raised"},
+                                                             {gone, "silent", "raised"},
+                                                             {gone, "silent", "cleared"}}));
+    const auto texts = bar.Texts();
+    EXPECT_TRUE(std::any_of(texts.begin(), texts.end(), [&](const auto& t) {
+        return t.text.rfind(u"Alarm silent: ", 0) == 0;
+    }));
+
+    const auto deadline = std::chrono::steady_clock::now() + 60s;
+    while (!(engine->AlarmCommandsIdle() && CountOf(ReadBytes(out), "\n") == 3) &&
+           std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(10ms);
+    EXPECT_EQ(ReadBytes(out),
+              hot + " high raised\n" + gone + " silent raised\n" + gone + " silent cleared\n");
+}
+
+// Passes that outlast the period (a slow bridge for three cycles) are said in the status bar each
+// period and once on stderr; once they fit again it is said once and the text goes.
+TEST_F(TimedFaultTest, APassLongerThanThePeriodIsSaidUntilPassesFitAgain) {
+    Rig([&](int cycle) {
+        if (cycle == 3) world.SetLatencyMs(250);
+        if (cycle == 6) world.SetLatencyMs(-1);
+    });
+    ::testing::internal::CaptureStderr();
+    ASSERT_TRUE(Cycles(8));
+    Close();
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    for (size_t i = 0; i < seen.size(); ++i) {
+        SCOPED_TRACE("cycle " + std::to_string(i + 1));
+        const bool slow = i >= 2 && i <= 4;
+        EXPECT_EQ(seen[i].end_ms - seen[i].begin_ms > kPeriodMs, slow);
+        EXPECT_EQ(seen[i].status == kOverPeriodText, slow);
+    }
+    EXPECT_EQ(CountOf(err, "Measurement takes longer than the period\n"), 1u) << err;
+    EXPECT_EQ(CountOf(err, "Measurement fits the period again\n"), 1u) << err;
 }
 
 }  // namespace

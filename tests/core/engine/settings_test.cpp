@@ -1,6 +1,7 @@
 // setting.stg: the byte layout against a hand-made reference file (tests/data/engine), the load
 // rules, every load failure with what stays applied, saves that fail and why, the devices that
-// miss a start, and a failed file set aside.
+// miss a start, and a failed file set aside. Also what else the data folder keeps for the next
+// start: where scenarios stand, and the last scenario file.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -10,6 +11,8 @@
 #include "core/common/text.h"
 #include "core/engine/engine_test_util.h"
 #include "core/engine/file_setting.h"
+#include "core/engine/scenario_keeper.h"
+#include "core/scenario/scenario_file.h"
 
 namespace kalvo {
 namespace {
@@ -270,6 +273,87 @@ TEST_F(SettingsTest, FailedFileIsSetAside) {
                                              "cannot be saved."));
     EXPECT_TRUE(std::filesystem::is_directory(path));
     EXPECT_EQ(ReadBytes(path + ".bad"), "broken");
+}
+
+// What the data folder keeps for the next start: a three-step scenario (100 s, 200 s, 300 s; two
+// cycles) ended by a kill continues where it was, the time it was down counted as elapsed;
+// after an orderly close, a pause, a changed scenario or a damaged file it starts again.
+TEST(ScenarioKeeperTest, AKilledRunContinuesAnyOtherStartsAgain) {
+    enum End { kKilled, kOrderly, kPaused, kEdited, kDamaged };
+    struct Case {
+        End end;
+        int64_t run_s, down_s;
+        int step;  // where it is on the next start
+        int64_t left_s, cycles_done;
+    } cases[] = {
+        {kKilled, 150, 30, 1, 120, 0},  {kKilled, 550, 200, 1, 150, 1},
+        {kKilled, 50, 0, 0, 50, 0},     {kOrderly, 150, 30, 0, 100, 0},
+        {kPaused, 150, 30, 0, 100, 0},  {kEdited, 150, 30, 0, 100, 0},
+        {kDamaged, 150, 30, 0, 100, 0},
+    };
+    const int64_t ends[] = {100, 300, 600};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(int(c.end)) + " after " + std::to_string(c.run_s));
+        TempDir dir;
+        int64_t now = 1'717'232'400;
+        GridSn grid;
+        grid.SetTimeSource([&] { return now; });
+        grid.SetCellNumber(0, GridSn::kColCycles, 2);
+        grid.SetCellText(0, GridSn::kColFirstStep, u"0:1:40;20/22");
+        grid.SetCellText(0, GridSn::kColFirstStep + 1, u"0:3:20;25/30");
+        grid.SetCellText(0, GridSn::kColFirstStep + 2, u"0:5:0;30/35");
+        grid.SetCellText(0, GridSn::kColFirstStep + 3, u"0:0:0;");
+        {
+            ScenarioKeeper keeper(dir.path());
+            EXPECT_EQ(keeper.Start(grid), u"");
+            now += c.run_s;
+            grid.FindActiveStep(0);
+            keeper.Pass(grid);
+            if (c.end == kOrderly) keeper.Close(grid);
+            if (c.end == kPaused) keeper.Pause(grid);
+        }
+        if (c.end == kEdited) grid.SetCellText(0, GridSn::kColFirstStep, u"0:1:41;20/22");
+        if (c.end == kDamaged) {
+            const std::string path = dir.File(kScenarioRunFileName);
+            std::string text = ReadBytes(path);
+            text[text.size() / 2] ^= 1;
+            WriteBytes(path, text);
+        }
+        now += c.down_s;
+        ::testing::internal::CaptureStderr();
+        ScenarioKeeper keeper(dir.path());
+        const std::string err = ::testing::internal::GetCapturedStderr();
+        EXPECT_EQ(err.empty(), c.end != kDamaged) << err;
+        EXPECT_EQ(keeper.ResumePending(), c.end == kKilled || c.end == kEdited);
+        const std::u16string said = keeper.Start(grid);
+        const bool continued = c.end == kKilled;
+        EXPECT_EQ(said, continued ? std::u16string(kScenariosResumedText) + u"Sn_1 step " +
+                                        ToU16(c.step + 1)
+                                  : u"");
+        EXPECT_EQ(grid.FindActiveStep(0), c.step);
+        EXPECT_EQ(grid.Record(0).start_time + ends[c.step] - now, c.left_s);
+        EXPECT_EQ(grid.CompletedCycles(0), c.cycles_done);
+    }
+}
+
+TEST(ScenarioKeeperTest, TheLastScenarioFileIsRemembered) {
+    TempDir dir;
+    GridSn grid;
+    grid.SetCellText(0, GridSn::kColName, u"Брожение");
+    ASSERT_TRUE(SaveScenarios(grid, dir.File("a.snr")).ok);
+    grid.Build();
+    {
+        ScenarioKeeper keeper(dir.path());
+        EXPECT_EQ(keeper.LastScenarioFile(), "");
+        EXPECT_FALSE(keeper.LoadScenarioFile(grid, dir.File("missing.snr")).ok);
+        EXPECT_EQ(keeper.LastScenarioFile(), "");
+        EXPECT_TRUE(keeper.LoadScenarioFile(grid, dir.File("a.snr")).ok);
+    }
+    grid.Build();
+    ScenarioKeeper keeper(dir.path());
+    EXPECT_EQ(keeper.LastScenarioFile(), dir.File("a.snr"));
+    EXPECT_TRUE(keeper.LoadScenarioFile(grid, keeper.LastScenarioFile()).ok);
+    EXPECT_EQ(grid.CellText(0, GridSn::kColName), u"Брожение");
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // The thermostat driving simulated DS2413 channels: fixed thresholds with hysteresis, which
-// thermometer controls, the conservative cases (invalid thresholds among them), and a scenario
-// through delay, steps and finish.
+// thermometer controls, the conservative cases (invalid thresholds among them), a scenario
+// through delay, steps and finish, and the compressor protection.
 #include <gtest/gtest.h>
 
 #include "core/common/status_bar.h"
@@ -50,6 +50,11 @@ class ThermostatTest : public ::testing::Test {
     }
     void Temp(int row, std::u16string_view text) { thermometers.SetCellText(row, 3, text); }
     bool On(RomCode code, int ch) { return world.ChannelOn(code, ch); }
+    // The start-up's switch-off, the protection's time zero.
+    void AllOff() {
+        start_ms = protection_clock.NowMs();
+        thermostat.AllSwitchesOff();
+    }
     void Force(RomCode code, int ch) { bus.SetChannel(code, 1, ch); }
 
     ManualClock clock{1'000'000};
@@ -63,6 +68,8 @@ class ThermostatTest : public ::testing::Test {
     Thermostat thermostat{thermometers, switches, &scenarios, outputs};
     RomCode first = 0, second = 0;
     int64_t now = 1'700'000'000;
+    ManualClock protection_clock{5'000'000};  // the bus's own moves with every exchange
+    int64_t start_ms = 0;
 };
 
 TEST_F(ThermostatTest, HeaterAndCoolerHysteresis) {
@@ -208,6 +215,53 @@ TEST_F(ThermostatTest, ScenarioThroughDelayStepsAndFinish) {
         EXPECT_EQ(On(second, A), s.other_on);
     }
     EXPECT_EQ(scenarios.CompletedCycles(0), 1);
+}
+
+// A cooler (min_off 300 s) and a heater (min_on 60 s) through a fast swing, the time from the
+// thermostat's clock: a switch the protection holds waits, says how long in the switch table,
+// and goes once its time is out; a failed reading switches off at once; a scenario is held alike.
+TEST_F(ThermostatTest, CompressorProtectionHoldsAcrossAFastSwing) {
+    thermostat.SetClock(protection_clock);
+    thermostat.SetProtection({{{first, A}, {.min_off = 300, .min_on = 0}},
+                              {{first, B}, {.min_off = 0, .min_on = 60}},
+                              {{second, A}, {.min_off = 300, .min_on = 0}}});
+    Channel(first, A, u"Термометр 1", u"4", u"6", GridSw::kTypeCoolerIndex);
+    Channel(first, B, u"Термометр 2", u"20", u"22", GridSw::kTypeHeaterIndex);
+    scenarios.SetCellNumber(0, GridSn::kColCycles, 1);
+    scenarios.SetCellText(0, GridSn::kColFirstStep, u"10:0:0;4/6");
+    scenarios.RestartAll();
+    Channel(second, A, u"Термометр 1", u"", u"", GridSw::kTypeCoolerIndex, 1);
+    const int row = switches.FindRow(first);
+    struct Step {
+        int64_t at_s;  // since the start
+        const char16_t *cold, *warm;
+        bool cooler_on, heater_on;
+        int cooler_held_s, heater_held_s;
+    } steps[] = {
+        {0, u"  7,00", u"  18,00", false, true, 300, 0},  // stopped at start-up: waits
+        {299, u"  7,00", u"  18,00", false, true, 1, 0},
+        {300, u"  7,00", u"  18,00", true, true, 0, 0},
+        {310, u"  3,00", u"  23,00", false, false, 0, 0},    // min_on 0: stops at once
+        {320, u"  7,00", u"  18,00", false, true, 290, 0},   // fast swing: held off
+        {330, u"  7,00", u"  23,00", false, true, 280, 50},  // held on
+        {380, u"  7,00", u"  23,00", false, false, 230, 0},
+        {610, u"  7,00", u"н/д", true, false, 0, 0},
+        {611, u"  7,00", u"  18,00", true, true, 0, 0},
+        {612, u"  7,00", u"н/д", true, false, 0, 0},  // no reading: off at once despite min_on
+    };
+    AllOff();
+    for (const Step& s : steps) {
+        SCOPED_TRACE(s.at_s);
+        protection_clock.Advance(s.at_s * 1000 - (protection_clock.NowMs() - start_ms));
+        Temp(0, s.cold);
+        Temp(1, s.warm);
+        thermostat.Pass();
+        EXPECT_EQ(On(first, A), s.cooler_on);
+        EXPECT_EQ(On(first, B), s.heater_on);
+        EXPECT_EQ(On(second, A), s.cooler_on) << "the scenario's cooler alike";
+        EXPECT_EQ(switches.HeldSeconds(row, A), s.cooler_held_s);
+        EXPECT_EQ(switches.HeldSeconds(row, B), s.heater_held_s);
+    }
 }
 
 }  // namespace

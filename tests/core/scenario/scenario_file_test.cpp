@@ -16,6 +16,7 @@
 #include "core/common/text.h"
 #include "core/scenario/grid_sn.h"
 #include "core/scenario/scenario_file.h"
+#include "core/scenario/scenario_run.h"
 #include "core/scenario/scenario_shell.h"
 
 namespace kalvo {
@@ -285,10 +286,33 @@ TEST_F(ScenarioFile, ButtonsWithTheDialog) {
 
     // A good load says nothing, unless a failure is showing: that goes.
     status.Clear();
-    EXPECT_TRUE(LoadScenariosWithDialog(grid, choose(path), &status));
+    std::string loaded;
+    EXPECT_TRUE(LoadScenariosWithDialog(grid, choose(path), &status, false, &loaded));
     EXPECT_TRUE(PaneTexts().empty());
+    EXPECT_EQ(loaded, path);
     EXPECT_TRUE(LoadScenariosWithDialog(grid, choose(path), &status, true));
     EXPECT_EQ(PaneTexts(), std::vector<std::u16string>{u""});
+}
+
+// The run state file: a round trip, and every kind of damage refused as a whole.
+TEST(ScenarioRunFile, RoundTripAndDamageRefused) {
+    ScenarioRunState state;
+    state.mode = ScenarioRunState::Mode::kRunning;
+    state.runs = {{0, 1717232400, 2, false, 0x0123456789abcdefull},
+                  {15, -5, 0, true, 0xffffffffffffffffull}};
+    const std::string text = EncodeRunState(state);
+    EXPECT_EQ(DecodeRunState(text), state);
+    for (auto mode : {ScenarioRunState::Mode::kPaused, ScenarioRunState::Mode::kClosed}) {
+        const ScenarioRunState other{mode, {}};
+        EXPECT_EQ(DecodeRunState(EncodeRunState(other)), other);
+    }
+    const size_t run = text.find("run 15");
+    std::string flipped = text, foreign = text, torn = text.substr(0, text.size() - 5);
+    flipped[run + 4] = '4';
+    foreign.replace(0, 5, "KALVO");
+    const std::string damaged[] = {
+        "", torn, flipped, foreign, text + "x", text + "end 0\n", text.substr(0, run)};
+    for (const std::string& bad : damaged) EXPECT_FALSE(DecodeRunState(bad)) << bad;
 }
 
 }  // namespace
