@@ -19,6 +19,7 @@
 #include "core/common/paths.h"
 #include "core/common/status_bar.h"
 #include "core/common/text.h"
+#include "core/connect/connections.h"
 #include "core/device/d2xx_binding.h"
 #include "core/device/output_guard.h"
 #include "core/device/rom_code.h"
@@ -233,15 +234,7 @@ class HeadlessHost : private EngineHost, private LiveView {
     // ---- LiveView ----
     void SetSeriesCount(int) override {}
     void SetEngineReady(uint32_t) override {}
-    // Worker thread, after each pass that has samples.
-    void ReplaceLiveSamples(const SampleList& samples) override {
-        if (options_.listeners.empty() || samples.empty()) return;
-        PassReport report;
-        report.time = samples.front().time;
-        report.period = program_.GetEngine().Period();
-        report.samples = samples;
-        for (PassListener* listener : options_.listeners) listener->OnPass(report);
-    }
+    void ReplaceLiveSamples(const SampleList&) override {}
     uint32_t GetBackgroundColor() const override { return background_; }
     void SetBackgroundColor(uint32_t colorref) override { background_ = colorref; }
     uint32_t GetGridColor() const override { return grid_; }
@@ -268,12 +261,6 @@ class HeadlessHost : private EngineHost, private LiveView {
     // Last, so it ends first: the engine's threads stop while everything above still stands.
     Program::Attachment attachment_;
 };
-
-// As the window's "Load Scenario" with the file already chosen.
-bool LoadScenarioFile(GridSn& scenarios, const std::string& path, StatusBar& bar) {
-    return LoadScenariosWithDialog(
-        scenarios, [&path](const std::string&) { return std::optional<std::string>(path); }, &bar);
-}
 
 }  // namespace
 
@@ -351,12 +338,25 @@ int RunLogger(const LoggerOptions& options) {
     engine.setting_ops = &settings;
     // A logger that cannot record has nothing to do.
     if (engine.archive_root.empty()) return kExitFailed;
+    const std::string engine_root = engine.archive_root;
     Program program(DriverApi(), std::move(engine));
-    if (!options.scenarios.empty() &&
-        !LoadScenarioFile(program.Scenarios(), options.scenarios, bar)) {
-        Line("The scenario file " + options.scenarios + " could not be loaded");
-        return kExitFailed;
+    if (!options.scenarios.empty()) {
+        const ScenarioFileResult loaded = program.LoadScenarioFile(options.scenarios);
+        if (!loaded.ok)
+            bar.SetPaneText(kPaneMain,
+                            std::u16string(kScenarioLoadFailedText) + u": " +
+                                (loaded.status.empty() ? kScenarioOpenFailedText : loaded.status));
+        else if (!loaded.status.empty())
+            bar.SetPaneText(kPaneMain, loaded.status);
+        if (!loaded.ok) {
+            Line("The scenario file " + options.scenarios + " could not be loaded");
+            return kExitFailed;
+        }
     }
+    // Rules and publishing from kalvo.ini, in force from the first pass; ends before the
+    // program, after the host's orderly close, so "offline" follows the last pass.
+    Connections connections(program, engine_root, [](const std::string& line) { Line(line); });
+    connections.Start(program.GetEngine().Period());
 
     int code = 0;
     bool closed_in_order = false;

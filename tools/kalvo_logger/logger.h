@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "core/common/pass_report.h"
 #include "core/engine/file_setting.h"
 
 namespace kalvo {
@@ -16,8 +15,6 @@ struct LoggerOptions {
     std::string data;       // archive root (day files, setting.stg); empty: the program's own
     std::string scenarios;  // a scenario file to load before measuring; empty: none
     bool once = false;      // one pass, printed to stdout, then the orderly close
-    // Publishers hear every pass (worker thread: they copy and queue, never wait).
-    std::vector<PassListener*> listeners;
 };
 
 // The exit code: 0 after an orderly close (a signal, or the end of --once); 1 when another

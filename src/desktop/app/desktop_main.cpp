@@ -1,16 +1,20 @@
 #include "desktop/app/desktop_main.h"
 
 #include <QApplication>
+#include <QPointer>
 #include <QSessionManager>
 
 #include <clocale>
 #include <cstdio>
+#include <mutex>
 
 #include "core/common/folder_lock.h"
 #include "core/common/message_box.h"
 #include "core/common/messages.h"
+#include "core/common/pass_report.h"
 #include "core/common/paths.h"
 #include "core/common/text.h"
+#include "core/connect/connections.h"
 #include "core/device/d2xx_binding.h"
 #include "core/device/output_guard.h"
 #include "core/engine/program.h"
@@ -18,6 +22,10 @@
 #include "desktop/app/main_frame.h"
 #include "desktop/app/message_boxes.h"
 #include "desktop/app/platform_signals.h"
+#include "desktop/pages/dlg_rules.h"
+#include "desktop/pages/dlg_sn.h"
+#include "desktop/pages/view_dev.h"
+#include "desktop/widgets/qt_text.h"
 #include "desktop/widgets/status_bar_widget.h"
 
 #ifndef KALVO_VERSION
@@ -25,6 +33,58 @@
 #endif
 
 namespace kalvo {
+namespace {
+
+// Lines from kalvo.ini and the publisher: stderr, and the main pane while a window shows them.
+// Called from the publisher's thread too.
+class OutsideStatus {
+  public:
+    void Set(StatusBar* bar) {
+        std::lock_guard lock(mutex_);
+        bar_ = bar;
+    }
+    void Say(const std::string& line) {
+        std::fprintf(stderr, "%s\n", line.c_str());
+        std::fflush(stderr);
+        std::lock_guard lock(mutex_);
+        if (bar_) bar_->SetPaneText(kPaneMain, Utf8ToUtf16(line));
+    }
+
+  private:
+    std::mutex mutex_;
+    StatusBar* bar_ = nullptr;
+};
+
+// Alarms as passing notifications of the notification-area icon.
+class AlarmNotices : public PassListener {
+  public:
+    explicit AlarmNotices(CMainFrame& frame) : frame_(&frame) {}
+    void OnPass(const PassReport&) override {}
+    void OnChannels(const std::vector<ChannelState>&) override {}
+    void OnAlarm(const AlarmEvent& event) override {
+        const bool raised = event.kind != AlarmKind::kOk;
+        QString text = ToQString(event.name) + QStringLiteral(" (") +
+                       QString::fromStdString(W1Id(event.rom)) + QStringLiteral("): ") +
+                       QString::fromLatin1(AlarmKindText(raised ? event.kind : event.cleared));
+        if (raised && event.value == event.value)
+            text +=
+                QStringLiteral(", ") + QString::number(event.value, 'f', 2) + QStringLiteral(" °C");
+        if (!raised) text += QStringLiteral(", снята");
+        const QPointer<CMainFrame> frame = frame_;
+        // The frame goes on the window thread only, after this listener is off the worker's list.
+        QMetaObject::invokeMethod(
+            frame_,
+            [frame, text] {
+                if (frame) frame->ShowNotice(QStringLiteral("Kalvo: тревога"), text);
+            },
+            Qt::QueuedConnection);
+    }
+
+  private:
+    CMainFrame* frame_;
+};
+
+}  // namespace
 
 int RunDesktop(int argc, char** argv, const std::function<void(CMainFrame&)>& shown,
                const std::string& archive_root) {
@@ -81,7 +141,27 @@ int RunDesktop(int argc, char** argv, const std::function<void(CMainFrame&)>& sh
     // empty root records nothing).
     EngineOptions engine;
     engine.archive_root = PrepareProgramArchive(root);
+    const std::string data_folder = engine.archive_root;
     Program program(DriverApi(), std::move(engine));
+    // The scenario file last loaded or saved, so scenarios that ran go on after a restart.
+    if (!data_folder.empty()) {
+        const ScenarioFileResult reloaded = program.ReloadLastScenarioFile();
+        if (!reloaded.ok && !program.LastScenarioFile().empty()) {
+            std::fprintf(
+                stderr, "%s: %s %s\n", Utf16ToUtf8(kScenarioLoadFailedText).c_str(),
+                program.LastScenarioFile().c_str(),
+                Utf16ToUtf8(reloaded.status.empty() ? kScenarioOpenFailedText : reloaded.status)
+                    .c_str());
+            std::fflush(stderr);
+        }
+    }
+    // Rules and publishing from kalvo.ini, in force from the first pass; declared after the
+    // program so it ends first, once the window's close has written the last pass.
+    OutsideStatus outside_status;
+    Connections connections(program, data_folder, [&outside_status](const std::string& line) {
+        outside_status.Say(line);
+    });
+    if (!data_folder.empty()) connections.Start(program.GetEngine().Period());
 
     // Once the bridge is open and its serial number known.
     const auto start_guard = [&guard, &program](CMainFrame& ready) {
@@ -100,6 +180,16 @@ int RunDesktop(int argc, char** argv, const std::function<void(CMainFrame&)>& sh
         CMainFrame main_frame(program);
         main_frame.SetEngineReadyHandler(start_guard);
         frame = &main_frame;
+        outside_status.Set(main_frame.StatusBarWidget());
+        AlarmNotices notices(main_frame);
+        program.AddListener(notices);
+        if (!data_folder.empty()) {
+            main_frame.DevicePage()->SetRulesEditor([&main_frame, &program, &connections] {
+                EditRules(&main_frame, program, connections);
+            });
+            main_frame.ScenarioPage()->SetFileUsedHandler(
+                [&program](const std::string& path) { program.RememberScenarioFile(path); });
+        }
         main_frame.move(0, 0);
         main_frame.resize(800, 600);
         main_frame.show();
@@ -111,6 +201,8 @@ int RunDesktop(int argc, char** argv, const std::function<void(CMainFrame&)>& sh
             code = main_frame.ExitCode();
         StopMessageBoxes();
         closed_in_order = main_frame.Closed();
+        program.RemoveListener(notices);
+        outside_status.Set(nullptr);
         frame = nullptr;
     }
     // The engine has shut down and left the outputs as an orderly close leaves them.

@@ -81,6 +81,10 @@ class CMainFrame : public QMainWindow,
 
     // ---- notification area ----
     bool TrayShown() const { return tray_shown_; }
+    // A passing notification beside the notification-area icon, while the window hides there.
+    void ShowNotice(const QString& title, const QString& text) {
+        if (tray_shown_) tray_->Notify(title, text);
+    }
     // The menu as the right button shows it: title, separator, at most 32 thermometers, separator,
     // "Exit program".
     std::vector<TrayMenuItem> TrayMenu() const;

@@ -9,8 +9,12 @@
 
 #include <cmath>
 
+#include "core/common/message_box.h"
 #include "core/common/pass_report.h"
 #include "core/common/text.h"
+#include "core/connect/connections.h"
+#include "core/device/rom_code.h"
+#include "core/engine/program.h"
 #include "desktop/widgets/qt_text.h"
 
 namespace kalvo {
@@ -194,6 +198,26 @@ void CDlgRules::accept() {
     if (!rules) return;
     rules_ = std::move(*rules);
     QDialog::accept();
+}
+
+void EditRules(QWidget* parent, Program& program, Connections& connections) {
+    std::vector<CDlgRules::Thermometer> thermometers;
+    const GridKalvo& rows = program.Thermometers();
+    for (int row = 0; row < rows.RowCount(); ++row) {
+        const RomCode rom = RomFromText(rows.CellText(row, GridKalvo::kColSerial));
+        if (rom) thermometers.push_back({rom, rows.ThermometerName(row)});
+    }
+    std::vector<uint64_t> switches;
+    const GridSw& channels = program.Switches();
+    for (int row = 0; row < channels.RowCount(); ++row) {
+        if (const RomCode rom = channels.SwitchRom(row)) switches.push_back(rom);
+    }
+    CDlgRules dialog(std::move(thermometers), std::move(switches), connections.CurrentRules(),
+                     parent);
+    if (dialog.exec() != QDialog::Accepted) return;
+    std::string why;
+    if (!connections.SaveRules(dialog.Result(), &why))
+        ShowMessageBox(u"Error", u"Тревоги и поправки не сохранены: " + Utf8ToUtf16(why));
 }
 
 }  // namespace kalvo

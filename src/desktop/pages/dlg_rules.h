@@ -17,6 +17,9 @@ class QTableWidget;
 
 namespace kalvo {
 
+class Connections;
+class Program;
+
 class CDlgRules : public QDialog {
   public:
     struct Thermometer {
@@ -57,5 +60,9 @@ class CDlgRules : public QDialog {
     QLineEdit* command_ = nullptr;
     QLabel* error_ = nullptr;
 };
+
+// The dialog over the program's tables; what the user accepts goes into kalvo.ini and is in force
+// from the next pass. A save that fails says why in a box and changes nothing.
+void EditRules(QWidget* parent, Program& program, Connections& connections);
 
 }  // namespace kalvo

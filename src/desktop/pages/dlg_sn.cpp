@@ -159,15 +159,20 @@ ScenarioFileChooser DialogFor(QWidget* owner, FileDialogOptions::Mode mode) {
 }  // namespace
 
 void CDlgSn::SaveScenarios() {
-    SaveScenariosWithDialog(grid_, DialogFor(window(), FileDialogOptions::Mode::kSave),
-                            status_bar_);
+    std::string path;
+    if (SaveScenariosWithDialog(grid_, DialogFor(window(), FileDialogOptions::Mode::kSave),
+                                status_bar_, &path) &&
+        file_used_)
+        file_used_(path);
 }
 
 bool CDlgSn::LoadScenarios() {
+    std::string path;
     const bool loaded =
         LoadScenariosWithDialog(grid_, DialogFor(window(), FileDialogOptions::Mode::kOpen),
-                                status_bar_, load_failure_shown_);
+                                status_bar_, load_failure_shown_, &path);
     load_failure_shown_ = !loaded;
+    if (loaded && file_used_) file_used_(path);
     return loaded;
 }
 

@@ -4,6 +4,9 @@
 // shows it.
 #include <QWidget>
 
+#include <functional>
+#include <string>
+
 #include "core/scenario/grid_sn.h"
 
 class QPushButton;
@@ -34,6 +37,11 @@ class CDlgSn : public QWidget {
     void SetStatusBar(StatusBar* status_bar);
     StatusBar* GetStatusBar() const { return status_bar_; }
 
+    // Told the file a load or a save succeeded with, so the next start can load it again.
+    void SetFileUsedHandler(std::function<void(const std::string& path)> handler) {
+        file_used_ = std::move(handler);
+    }
+
     // The two buttons.
     void SaveScenarios();
     bool LoadScenarios();
@@ -57,6 +65,7 @@ class CDlgSn : public QWidget {
 
     GridSn& grid_;
     FrameLink* frame_;
+    std::function<void(const std::string& path)> file_used_;
     StatusBar* status_bar_ = nullptr;
     // The main pane says why an entry or the last load failed; the next success clears it.
     bool refusal_shown_ = false;

@@ -7,10 +7,12 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QRegularExpressionValidator>
 #include <QVBoxLayout>
 
 #include "core/common/messages.h"
+#include "core/common/pass_report.h"
 #include "core/common/status_bar.h"
 #include "core/common/text.h"
 #include "core/engine/program.h"
@@ -73,7 +75,17 @@ void CViewDev::BuildLayout() {
             RomFromText(program_.Thermometers().CellText(row, GridKalvo::kColSerial));
         return code ? HealthText(program_.Bus().HealthOf(code)) : std::u16string();
     });
+    thermometer_view_->SetRowAlert(
+        [this](int row) { return program_.Thermometers().RowAlarm(row) != AlarmKind::kOk; });
     switch_view_ = new PropertyGrid(program_.Switches(), this);
+    switch_view_->SetCellTip([this](int row, int col) {
+        for (int channel = 0; channel < 2; ++channel) {
+            if (col >= GridSw::Col(channel, GridSw::kColNameA) &&
+                col <= GridSw::Col(channel, GridSw::kColStateA))
+                return HeldText(program_.Switches().HeldSeconds(row, channel));
+        }
+        return std::u16string();
+    });
     switch_view_->setObjectName(QStringLiteral("SwitchGrid"));
     switch_view_->SetListBackground(kSwitchListColour);
     // A threshold that is not one never reaches the table: the cell keeps what runs now.
@@ -91,9 +103,17 @@ void CViewDev::BuildLayout() {
     heater_ = new ChannelDiagram(ChannelDiagram::Kind::kHeater, this);
     cooler_ = new ChannelDiagram(ChannelDiagram::Kind::kCooler, this);
 
+    rules_ = new QPushButton(QStringLiteral("Тревоги и поправки…"), this);
+    rules_->setObjectName(QStringLiteral("RulesButton"));
+    rules_->hide();
+    connect(rules_, &QPushButton::clicked, this, [this] {
+        if (open_rules_) open_rules_();
+    });
+
     auto* top = new QHBoxLayout;
     top->addWidget(options_box_);
     top->addStretch(1);
+    top->addWidget(rules_, 0, Qt::AlignBottom);
 
     auto* diagrams = new QHBoxLayout;
     diagrams->setSpacing(28);
@@ -146,6 +166,16 @@ std::u16string CViewDev::HealthText(const SensorHealth& h) {
            line(u"Нет ответа", h.missing_answers) +
            line(u"Преобразование не закончилось", h.overran_conversions) +
            (h.stuck ? u"Завис: показания недействительны" : u"Завис: нет");
+}
+
+void CViewDev::SetRulesEditor(std::function<void()> open) {
+    open_rules_ = std::move(open);
+    rules_->setVisible(bool(open_rules_));
+}
+
+std::u16string CViewDev::HeldText(int seconds) {
+    if (seconds <= 0) return {};
+    return u"Защита компрессора: канал не переключится ещё " + ToU16(seconds) + u" с";
 }
 
 void CViewDev::ShowRunningPeriod() {

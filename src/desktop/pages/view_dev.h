@@ -4,6 +4,8 @@
 // entries to the engine; it owns nothing of the program.
 #include <QWidget>
 
+#include <functional>
+
 #include <string>
 
 #include "core/common/colour.h"
@@ -12,6 +14,7 @@
 class QCheckBox;
 class QGroupBox;
 class QLineEdit;
+class QPushButton;
 
 namespace kalvo {
 
@@ -47,6 +50,11 @@ class CViewDev : public QWidget {
     QLineEdit* PeriodEdit() const { return period_; }
     ChannelDiagram* HeaterDiagram() const { return heater_; }
     ChannelDiagram* CoolerDiagram() const { return cooler_; }
+    // "Тревоги и поправки…": shown once there is something to open it with.
+    void SetRulesEditor(std::function<void()> open);
+    QPushButton* RulesButton() const { return rules_; }
+    // The tooltip of a channel's cells: what holds it, if anything; empty when nothing does.
+    static std::u16string HeldText(int seconds);
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -69,6 +77,8 @@ class CViewDev : public QWidget {
     PropertyGrid* switch_view_ = nullptr;
     ChannelDiagram* heater_ = nullptr;
     ChannelDiagram* cooler_ = nullptr;
+    QPushButton* rules_ = nullptr;
+    std::function<void()> open_rules_;
 };
 
 }  // namespace kalvo

@@ -148,7 +148,11 @@ QVariant GridModel::data(const QModelIndex& index, int role) const {
             if (kind == CellKind::kList) return grid_.CellNumber(row, col);
             return ToQString(grid_.CellText(row, col));
         case Qt::BackgroundRole: {
-            const uint32_t c = grid_.CellBackground(row, col);
+            // Colour cells show their colour whatever the row's state.
+            const bool colour = kind == CellKind::kColour || kind == CellKind::kStateColour;
+            const uint32_t c = !colour && row_alert_ && row_alert_(row)
+                                   ? kAlertColour
+                                   : grid_.CellBackground(row, col);
             return QColor(RedOf(c), GreenOf(c), BlueOf(c));
         }
         case Qt::TextAlignmentRole:
@@ -157,12 +161,14 @@ QVariant GridModel::data(const QModelIndex& index, int role) const {
             return uint(grid_.CellColour(row, col));
         case kKindRole:
             return int(kind);
-        case Qt::ToolTipRole:
-            if (row_tip_) {
-                const std::u16string tip = row_tip_(row);
-                if (!tip.empty()) return ToQString(tip);
-            }
+        case Qt::ToolTipRole: {
+            std::u16string tip = cell_tip_ ? cell_tip_(row, col) : std::u16string();
+            const std::u16string row_tip = row_tip_ ? row_tip_(row) : std::u16string();
+            if (!tip.empty() && !row_tip.empty()) tip += u"\n\n";
+            tip += row_tip;
+            if (!tip.empty()) return ToQString(tip);
             return {};
+        }
         default:
             return {};
     }

@@ -32,6 +32,11 @@ class GridModel : public QAbstractTableModel {
         std::function<std::optional<std::u16string>(int row, int col, const std::u16string& typed)>;
     // The tooltip of every cell of a row (Qt::ToolTipRole); empty for none. Window thread.
     using RowTip = std::function<std::u16string(int row)>;
+    // A cell's own tooltip, shown above the row's; empty for none. Window thread.
+    using CellTip = std::function<std::u16string(int row, int col)>;
+    // Rows to paint in the alert colour (an alarm standing). Window thread.
+    using RowAlert = std::function<bool(int row)>;
+    static constexpr uint32_t kAlertColour = 0xC8C8FF;  // COLORREF: a light red
 
     // The grid must outlive the model.
     explicit GridModel(GridBase& grid, QObject* parent = nullptr);
@@ -41,6 +46,8 @@ class GridModel : public QAbstractTableModel {
     void SetNotifyHandler(NotifyHandler handler) { notify_ = std::move(handler); }
     void SetEditCheck(EditCheck check) { check_ = std::move(check); }
     void SetRowTip(RowTip tip) { row_tip_ = std::move(tip); }
+    void SetCellTip(CellTip tip) { cell_tip_ = std::move(tip); }
+    void SetRowAlert(RowAlert alert) { row_alert_ = std::move(alert); }
     int Notify(int code, int row, int col) const;
 
     CellKind KindAt(int col) const;
@@ -72,6 +79,8 @@ class GridModel : public QAbstractTableModel {
     NotifyHandler notify_;
     EditCheck check_;
     RowTip row_tip_;
+    CellTip cell_tip_;
+    RowAlert row_alert_;
     int rows_ = 0;
     int cols_ = 0;
     std::vector<CellKind> kinds_;

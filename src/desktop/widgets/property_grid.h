@@ -27,6 +27,8 @@ class PropertyGrid : public QTableView {
     void SetEditCheck(GridModel::EditCheck check) { model_->SetEditCheck(std::move(check)); }
     // A tooltip for the whole row, shown below a cell's own text when that does not fit.
     void SetRowTip(GridModel::RowTip tip) { model_->SetRowTip(std::move(tip)); }
+    void SetCellTip(GridModel::CellTip tip) { model_->SetCellTip(std::move(tip)); }
+    void SetRowAlert(GridModel::RowAlert alert) { model_->SetRowAlert(std::move(alert)); }
     // Factor from the tables' pixel widths, laid out for a small dialog font, to this font's
     // (at least 1).
     double ColumnScale() const;
