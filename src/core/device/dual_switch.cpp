@@ -8,20 +8,21 @@ constexpr uint8_t kPioConfirmation = 0xAA;
 }
 
 bool COneWireBus::PioWrite(RomCode code, int a, int b, uint8_t* status) {
-    if (!Reset() || !MatchRom(code) || !WriteByte(kPioWrite)) return false;
     const uint8_t value = PioOutputByte(a, b);
-    if (!WriteByte(value) || !WriteByte(uint8_t(~value))) return false;
-    if (ReadByte() != kPioConfirmation) return false;
-    *status = ReadByte();
+    // The confirmation and the status byte.
+    std::array<uint8_t, 2> answer{};
+    if (!Transaction(code, {kPioWrite, value, uint8_t(~value)}, answer)) return false;
+    if (answer[0] != kPioConfirmation) return false;
+    *status = answer[1];
     Reset();
     return true;
 }
 
 std::optional<uint8_t> COneWireBus::PioRead(RomCode code) {
-    if (!Reset() || !MatchRom(code) || !WriteByte(kPioRead)) return std::nullopt;
-    const uint8_t status = ReadByte();
+    std::array<uint8_t, 1> status{};
+    if (!Transaction(code, {kPioRead}, status, true)) return std::nullopt;
     if (!Reset()) return std::nullopt;
-    return status;
+    return status[0];
 }
 
 void COneWireBus::RefreshSwitch(RomCode code, uint8_t status) {

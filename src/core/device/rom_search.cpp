@@ -28,14 +28,45 @@ void SetBitAt(std::array<uint8_t, 8>& rom, int position, bool value) {
 
 uint8_t COneWireBus::SearchStep(std::array<uint8_t, 8>& rom, uint8_t last_discrepancy,
                                 bool* error) {
-    if (!Reset() || !WriteByte(kSearchRom)) {
-        *error = true;
-        return 1;
+    // Batched, the direction slot of one position travels with the two read slots of the next:
+    // one exchange per position. The command goes with the first two read slots.
+    std::vector<uint8_t> slots;
+    for (int attempt = 1;; ++attempt) {
+        const uint64_t failures = link_.DriverFailures();
+        if (!Reset()) {
+            *error = true;
+            return 1;
+        }
+        bool sent;
+        if (bytewise_) {
+            sent = WriteByte(kSearchRom);
+        } else {
+            slots.clear();
+            for (int k = 0; k < 8; ++k) slots.push_back((kSearchRom >> k) & 1 ? 0xFF : 0x00);
+            const std::vector<uint8_t> command = slots;
+            slots.push_back(0xFF);
+            slots.push_back(0xFF);
+            sent = SlotExchange(slots) && std::equal(command.begin(), command.end(), slots.begin());
+        }
+        if (sent) break;
+        // A disturbed echo of the command is sent again; a line that fails is not.
+        const bool line_good = last_echo_ == LineEcho::kPresence &&
+                               link_.DriverFailures() == failures && link_.LastEchoComplete();
+        if (!line_good || attempt >= kCommandAttempts) {
+            *error = true;
+            return 1;
+        }
     }
+    size_t at = 8;  // batched: where the two read slots of this position are in `slots`
     uint8_t last_zero = 0;
     for (int p = 1; p <= 64; ++p) {
         bool id_bit = false, complement = false;
-        ReadTwoBits(id_bit, complement);
+        if (bytewise_) {
+            ReadTwoBits(id_bit, complement);
+        } else {
+            id_bit = slots[at] == 0xFF;
+            complement = slots[at + 1] == 0xFF;
+        }
         if (id_bit && complement) return kSearchNoAnswer;
         bool direction;
         if (id_bit != complement) {
@@ -50,7 +81,14 @@ uint8_t COneWireBus::SearchStep(std::array<uint8_t, 8>& rom, uint8_t last_discre
             if (!direction) last_zero = uint8_t(p);
         }
         SetBitAt(rom, p, direction);
-        WriteSlot(direction ? 0xFF : 0x00);
+        if (bytewise_) {
+            WriteSlot(direction ? 0xFF : 0x00);
+        } else {
+            slots.assign(1, direction ? 0xFF : 0x00);
+            if (p < 64) slots.insert(slots.end(), {0xFF, 0xFF});
+            SlotExchange(slots);  // a short echo reads as zeros, as a slot an exchange does
+            at = 1;
+        }
     }
     return last_zero;
 }
