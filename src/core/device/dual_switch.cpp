@@ -14,7 +14,11 @@ bool COneWireBus::PioWrite(RomCode code, int a, int b, uint8_t* status) {
     if (!Transaction(code, {kPioWrite, value, uint8_t(~value)}, answer)) return false;
     if (answer[0] != kPioConfirmation) return false;
     *status = answer[1];
-    Reset();
+    // Ends the write; batched, it goes out with the next transaction's reset.
+    if (bytewise_)
+        Reset();
+    else
+        pending_reset_ = true;
     return true;
 }
 

@@ -35,7 +35,9 @@ void CopyDriverText(const char* source, size_t source_size, char16_t* field, siz
 
 COneWireBus::COneWireBus(const D2xxApi& api) : link_(api), bytewise_(BytewiseFromEnvironment()) {}
 
-COneWireBus::~COneWireBus() = default;
+COneWireBus::~COneWireBus() {
+    if (pending_reset_ && SelectedHandle() != NOT_OPEN) Reset();
+}
 
 std::u16string COneWireBus::OpenFailureText(std::u16string_view serials, FT_STATUS status) {
     // Appended piece by piece: chains of + trip GCC's -Wrestrict at -O3.
@@ -63,23 +65,26 @@ bool COneWireBus::Reset() {
     const uint64_t failures = link_.DriverFailures();
     if (handle != NOT_OPEN && (bytewise_ || link_.BaudRate() != kResetBaud))
         link_.SetBaudRate(handle, kResetBaud);
-    std::vector<uint8_t> buffer{kResetPattern};
+    // A reset left over from the transaction before goes first; its echo tells nothing.
+    std::vector<uint8_t> buffer(pending_reset_ ? 2 : 1, kResetPattern);
+    pending_reset_ = false;
     const bool complete = link_.Exchange(handle, buffer);
     if (handle != NOT_OPEN && bytewise_) link_.SetBaudRate(handle, kSlotBaud);
     if (!complete || link_.DriverFailures() != failures)
         last_echo_ = LineEcho::kLost;
-    else if (buffer[0] == 0x00)
+    else if (buffer.back() == 0x00)
         last_echo_ = LineEcho::kLow;
-    else if (buffer[0] == kResetPattern)
+    else if (buffer.back() == kResetPattern)
         last_echo_ = LineEcho::kNobody;
     else
         last_echo_ = LineEcho::kPresence;
     // A line held low or an echo that never came counts as an answer here; the pass tells
     // them apart from the echo kept above.
-    return buffer[0] != kResetPattern;
+    return buffer.back() != kResetPattern;
 }
 
 bool COneWireBus::SlotExchange(std::vector<uint8_t>& buffer) {
+    if (pending_reset_) Reset();
     const FT_HANDLE handle = SelectedHandle();
     if (!bytewise_ && handle != NOT_OPEN && link_.BaudRate() != kSlotBaud)
         link_.SetBaudRate(handle, kSlotBaud);
@@ -158,6 +163,7 @@ bool COneWireBus::Transaction(RomCode code, std::initializer_list<uint8_t> body,
     for (int attempt = 1;; ++attempt) {
         const uint64_t failures = link_.DriverFailures();
         if (!Reset()) return false;
+        sent_ms_ = clock_->NowMs();
         const size_t passed = Send(writes, reads, pad);
         if (passed == writes.size()) return true;
         // Only a disturbed echo is worth another go: a line that is low, lost or failing

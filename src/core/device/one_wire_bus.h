@@ -40,6 +40,8 @@ class COneWireBus {
     // A command whose echo comes back disturbed while the line answers its reset is sent again
     // after a new reset, up to this many times in all.
     static constexpr int kCommandAttempts = 4;
+    // Searches a reopen makes at most while a device listed before is missing from them.
+    static constexpr int kReopenSearches = 3;
 
     // 1-Wire commands.
     static constexpr uint8_t kSearchRom = 0xF0;
@@ -96,8 +98,10 @@ class COneWireBus {
     bool OpenBus();
     // After a lost bridge: forgets the dead handle, lists the bridges again, opens the one with
     // the serial number OpenBus chose and takes the inventory again (when that search fails,
-    // the lists stay as they were). true when the bridge is open again; the thermometer and
-    // switch lists may differ then.
+    // the lists stay as they were). The codes listed before make the search quick while the
+    // bus is unchanged, and while one of them is missing the bus is searched again, up to
+    // kReopenSearches times; what any search found is listed. true when the bridge is open
+    // again; the thermometer and switch lists may differ then.
     bool Reopen();
     // Serial number of the bridge OpenBus opened; empty before.
     const std::u16string& OpenSerial() const { return open_serial_; }
@@ -166,6 +170,13 @@ class COneWireBus {
     void ShowText(int pane_id, std::u16string_view text);
     void RefreshSwitch(RomCode code, uint8_t status);
     bool ListBridges(bool show);
+    // Reset and SEARCH ROM, then `slots` (replaced with their echo); a disturbed echo of the
+    // command is retried. False when the line did not take it.
+    bool SearchCommand(std::vector<uint8_t>& slots);
+    // A search step walked as the codes in predicted_ would have it, in one exchange: 1 when
+    // the bus answered so (rom and next set), 0 when it did not or nothing is predicted, -1
+    // when the line failed.
+    int PredictedStep(std::array<uint8_t, 8>& rom, uint8_t last_discrepancy, uint8_t& next);
     bool SearchInventory();
     void PublishInventory();
 
@@ -221,6 +232,10 @@ class COneWireBus {
     size_t cut_pass_samples_ = 0;  // samples of the last pass when it failed half-way
     int64_t cut_pass_time_ = 0;
     int64_t convert_sent_ms_ = 0;  // when the pass's CONVERT T went out
+    int64_t sent_ms_ = 0;          // when the last transaction's slots went out
+    // Batched: the reset that ends a PIO write goes out with the next reset, in one exchange.
+    bool pending_reset_ = false;
+    std::vector<RomCode> predicted_;  // codes the bus had before it was lost
     std::map<RomCode, SensorState> sensors_;
     std::vector<RomCode> stuck_;     // hold the line after CONVERT T
     std::vector<RomCode> suspects_;  // one of them may; each is probed in turn

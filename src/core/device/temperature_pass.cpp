@@ -108,7 +108,6 @@ COneWireBus::Conversion COneWireBus::Convert(int64_t t0) {
     if (c.wait == Wait::kPoll) {
         c.overran = !WaitConversion(convert_sent_ms_, LongestConversionMs(), deadline);
     } else if (c.wait == Wait::kProbe) {
-        const int64_t sent = clock_->NowMs();
         if (!Transaction(c.probe, {kConvertT})) {
             // Not addressed: it tells nothing this time.
             if (LineFailed()) c.failed = true;
@@ -116,7 +115,8 @@ COneWireBus::Conversion COneWireBus::Convert(int64_t t0) {
         } else {
             const auto it = sensors_.find(c.probe);
             const int64_t own = it == sensors_.end() ? kFullConversionMs : it->second.conversion_ms;
-            c.probe_done = WaitConversion(sent, own, clock_->NowMs() + own + kConversionMarginMs);
+            c.probe_done =
+                WaitConversion(sent_ms_, own, clock_->NowMs() + own + kConversionMarginMs);
         }
     }
     if (c.failed || link_.DriverFailures() != pass_driver_failures_) {
@@ -214,8 +214,8 @@ int32_t COneWireBus::MeasureAll() {
     // Codes that left the list after an inventory.
     std::erase_if(stuck_, [&](RomCode s) { return !Contains(thermometers_, s); });
     std::erase_if(suspects_, [&](RomCode s) { return !Contains(thermometers_, s); });
-    convert_sent_ms_ = clock_->NowMs();
     if (!Transaction(0, {kConvertT})) return FailPass();
+    convert_sent_ms_ = sent_ms_;
 
     SampleRecord record;
     record.rom = 0;
