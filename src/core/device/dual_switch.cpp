@@ -9,9 +9,13 @@ constexpr uint8_t kPioConfirmation = 0xAA;
 
 bool COneWireBus::PioWrite(RomCode code, int a, int b, uint8_t* status) {
     const uint8_t value = PioOutputByte(a, b);
-    // The confirmation and the status byte.
+    // The inverted copy goes out only once the value echoed as sent: the switch latches on it,
+    // so a write judged failed must not have reached the switch whole. Then the confirmation
+    // and the status byte.
+    if (!Transaction(code, {kPioWrite, value})) return false;
+    const uint8_t inverted = uint8_t(~value);
     std::array<uint8_t, 2> answer{};
-    if (!Transaction(code, {kPioWrite, value, uint8_t(~value)}, answer)) return false;
+    if (Send({&inverted, 1}, answer, false) != 1) return false;
     if (answer[0] != kPioConfirmation) return false;
     *status = answer[1];
     // Ends the write; batched, it goes out with the next transaction's reset.

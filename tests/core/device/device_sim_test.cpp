@@ -451,8 +451,10 @@ TEST_F(SimBusTest, ABridgeFoundAgainMeasuresWithinAPeriodAndMissesNoDevice) {
     world.SetUnplugged(bridge, true);
     EXPECT_EQ(Pass(), 0);
     world.SetUnplugged(bridge, false);
-    ASSERT_TRUE(world.ScheduleFault(
-        {.kind = sim::FaultKind::kGone, .at_ms = world.RunMs(), .for_ms = 1500, .device = sensors[7]}));
+    ASSERT_TRUE(world.ScheduleFault({.kind = sim::FaultKind::kGone,
+                                     .at_ms = world.RunMs(),
+                                     .for_ms = 1500,
+                                     .device = sensors[7]}));
     bar.Clear();
     ASSERT_TRUE(bus.Reopen());
     EXPECT_EQ(bus.Thermometers(), listed);
