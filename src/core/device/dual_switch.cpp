@@ -48,7 +48,18 @@ int COneWireBus::SetChannels(RomCode code, int a, int b) {
 }
 
 int COneWireBus::SetChannel(RomCode code, int value, int channel) {
-    const std::optional<uint8_t> before = PioRead(code);
+    std::optional<uint8_t> before;
+    if (bytewise_) {
+        before = PioRead(code);
+    } else {
+        // The reset that ends the read goes out with the write's first one, in one exchange;
+        // when nobody answers it the write fails there, as the read would have.
+        std::array<uint8_t, 1> status{};
+        if (Transaction(code, {kPioRead}, status, true)) {
+            before = status[0];
+            pending_reset_ = judge_pending_ = true;
+        }
+    }
     if (!before) return kSwitchFailed;
     // The other channel stays on exactly when its pin is low now (inverted pin bits 4 and 6).
     const int pin_a_low = (*before >> 4) & 1;
@@ -56,7 +67,9 @@ int COneWireBus::SetChannel(RomCode code, int value, int channel) {
     const int a = channel == 0 ? value : pin_a_low;
     const int b = channel == 0 ? pin_b_low : value;
     uint8_t after = 0x00;
-    if (!PioWrite(code, a, b, &after)) return kSwitchFailed;
+    const bool written = PioWrite(code, a, b, &after);
+    pending_unanswered_ = false;
+    if (!written) return kSwitchFailed;
     const int result = EvaluatePioStatus(after);
     if ((after >> 4) != (*before >> 4)) RefreshSwitch(code, after);
     return result;

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "core/common/messages.h"
 #include "core/common/text.h"
@@ -65,10 +66,13 @@ bool COneWireBus::Reset() {
     const uint64_t failures = link_.DriverFailures();
     if (handle != NOT_OPEN && (bytewise_ || link_.BaudRate() != kResetBaud))
         link_.SetBaudRate(handle, kResetBaud);
-    // A reset left over from the transaction before goes first; its echo tells nothing.
+    // A reset left over from the transaction before goes first; its echo tells nothing, unless
+    // that transaction asks whether anybody answered it.
     std::vector<uint8_t> buffer(pending_reset_ ? 2 : 1, kResetPattern);
-    pending_reset_ = false;
+    const bool judge = pending_reset_ && judge_pending_;
+    pending_reset_ = judge_pending_ = false;
     const bool complete = link_.Exchange(handle, buffer);
+    if (judge && buffer.front() == kResetPattern) pending_unanswered_ = true;
     if (handle != NOT_OPEN && bytewise_) link_.SetBaudRate(handle, kSlotBaud);
     if (!complete || link_.DriverFailures() != failures)
         last_echo_ = LineEcho::kLost;
@@ -163,6 +167,7 @@ bool COneWireBus::Transaction(RomCode code, std::initializer_list<uint8_t> body,
     for (int attempt = 1;; ++attempt) {
         const uint64_t failures = link_.DriverFailures();
         if (!Reset()) return false;
+        if (std::exchange(pending_unanswered_, false)) return false;
         sent_ms_ = clock_->NowMs();
         const size_t passed = Send(writes, reads, pad);
         if (passed == writes.size()) return true;

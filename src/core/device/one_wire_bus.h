@@ -235,6 +235,10 @@ class COneWireBus {
     int64_t sent_ms_ = 0;          // when the last transaction's slots went out
     // Batched: the reset that ends a PIO write goes out with the next reset, in one exchange.
     bool pending_reset_ = false;
+    // Set with pending_reset_ when its echo decides the transaction after it: nobody answered
+    // it, and the next transaction fails at its own reset.
+    bool judge_pending_ = false;
+    bool pending_unanswered_ = false;
     std::vector<RomCode> predicted_;  // codes the bus had before it was lost
     std::map<RomCode, SensorState> sensors_;
     std::vector<RomCode> stuck_;     // hold the line after CONVERT T

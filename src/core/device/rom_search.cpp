@@ -229,7 +229,7 @@ bool COneWireBus::Reopen() {
     if (open_serial_.empty()) return false;
     link_.ForgetHandle(SelectedHandle());
     selected_ = -1;
-    pending_reset_ = false;
+    pending_reset_ = judge_pending_ = pending_unanswered_ = false;
     auto& bridges = link_.Bridges();
     bridges.clear();
     if (!ListBridges(false)) return false;
