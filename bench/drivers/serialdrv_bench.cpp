@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
@@ -81,7 +82,8 @@ void BM_Exchange(benchmark::State& state) {
 }
 BENCHMARK(BM_Exchange)->Arg(1)->Arg(8)->Unit(benchmark::kMicrosecond);
 
-// kalvo-simport on the default bus, linked from a temporary path.
+// kalvo-simport on the default bus (or the bus file $KALVO_SIMBUS names, e.g. one with
+// latency_ms=4 for a real bridge's USB latency), linked from a temporary path.
 class SimPortProcess {
   public:
     SimPortProcess() : link_("/tmp/kalvo_bench_port_" + std::to_string(getpid())) {
@@ -90,6 +92,8 @@ class SimPortProcess {
         pid_ = fork();
         if (pid_ == 0) {
             dup2(fds[1], 1);
+            if (const char* conf = getenv("KALVO_SIMBUS"))
+                execl(KALVO_SIMPORT, KALVO_SIMPORT, "--link", link_.c_str(), conf, nullptr);
             execl(KALVO_SIMPORT, KALVO_SIMPORT, "--link", link_.c_str(), nullptr);
             _exit(127);
         }

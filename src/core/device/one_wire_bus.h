@@ -7,6 +7,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,11 @@ class COneWireBus {
     static constexpr int kRecheckPasses = 15;
     // SearchStep: a position where neither a bit nor its complement was pulled low.
     static constexpr uint8_t kSearchNoAnswer = 0xFF;
+    // A command whose echo comes back disturbed while the line answers its reset is sent again
+    // after a new reset, up to this many times in all.
+    static constexpr int kCommandAttempts = 4;
+    // Searches a reopen makes at most while a device listed before is missing from them.
+    static constexpr int kReopenSearches = 3;
 
     // 1-Wire commands.
     static constexpr uint8_t kSearchRom = 0xF0;
@@ -58,6 +64,13 @@ class COneWireBus {
     // Tick source of the conversion wait.
     void SetClock(Clock& clock) { clock_ = &clock; }
 
+    // Transactions go to the bridge in as few exchanges as the protocol allows (the reset
+    // alone, then the ROM command, the function command and every data slot in one), unless
+    // KALVO_BUS=bytewise in the environment asks for one exchange per byte: for comparison, and
+    // for adapters that cannot take a batch. Both give the same results.
+    void SetBytewise(bool bytewise) { bytewise_ = bytewise; }
+    bool Bytewise() const { return bytewise_; }
+
     CFtLink& Link() { return link_; }
     const CFtLink& Link() const { return link_; }
     int SelectedBridge() const { return selected_; }
@@ -65,6 +78,7 @@ class COneWireBus {
     FT_HANDLE SelectedHandle() const;
 
     // Primitives on the selected bridge; each is one complete exchange (two for ReadTwoBits).
+    // Batched, a reset leaves the bridge at the reset's rate and the next slots change it back.
     bool Reset();                   // true when a presence pulse was seen
     bool WriteByte(uint8_t value);  // true when all eight slots echoed as sent
     uint8_t ReadByte();
@@ -84,8 +98,10 @@ class COneWireBus {
     bool OpenBus();
     // After a lost bridge: forgets the dead handle, lists the bridges again, opens the one with
     // the serial number OpenBus chose and takes the inventory again (when that search fails,
-    // the lists stay as they were). true when the bridge is open again; the thermometer and
-    // switch lists may differ then.
+    // the lists stay as they were). The codes listed before make the search quick while the
+    // bus is unchanged, and while one of them is missing the bus is searched again, up to
+    // kReopenSearches times; what any search found is listed. true when the bridge is open
+    // again; the thermometer and switch lists may differ then.
     bool Reopen();
     // Serial number of the bridge OpenBus opened; empty before.
     const std::u16string& OpenSerial() const { return open_serial_; }
@@ -154,11 +170,34 @@ class COneWireBus {
     void ShowText(int pane_id, std::u16string_view text);
     void RefreshSwitch(RomCode code, uint8_t status);
     bool ListBridges(bool show);
+    // Reset and SEARCH ROM, then `slots` (replaced with their echo); a disturbed echo of the
+    // command is retried. False when the line did not take it.
+    bool SearchCommand(std::vector<uint8_t>& slots);
+    // A search step walked as the codes in predicted_ would have it, in one exchange: 1 when
+    // the bus answered so (rom and next set), 0 when it did not or nothing is predicted, -1
+    // when the line failed.
+    int PredictedStep(std::array<uint8_t, 8>& rom, uint8_t last_discrepancy, uint8_t& next);
     bool SearchInventory();
     void PublishInventory();
 
+    // Slots at the slot rate; false when the echo came back short or not at all.
+    bool SlotExchange(std::vector<uint8_t>& buffer);
+    // Sends `writes` and then reads `reads.size()` bytes, batched in one exchange (padded with
+    // read slots to a full USB packet where `pad` and that is quicker than the latency timer)
+    // or a byte an exchange. Returns how many written bytes echoed as sent, judged as WriteByte
+    // judges them; the reads are taken only when all did.
+    size_t Send(std::span<const uint8_t> writes, std::span<uint8_t> reads, bool pad);
+    // Reset, MATCH ROM of `code` (SKIP ROM for 0), `body` (the function command and its data),
+    // then the reads. A disturbed echo of the addressing or the command is retried from the
+    // reset; false when nobody answered the reset or a written byte did not echo as sent.
+    bool Transaction(RomCode code, std::initializer_list<uint8_t> body,
+                     std::span<uint8_t> reads = {}, bool pad = false);
+
     Conversion Convert(int64_t t0);
     bool PollUntil(int64_t deadline_ms);
+    // The conversion CONVERT T started at `sent_ms`: batched, waited for by the clock for
+    // `conversion_ms` and then polled; bytewise, polled all along.
+    bool WaitConversion(int64_t sent_ms, int64_t conversion_ms, int64_t deadline_ms);
     bool LineFailed() const;
     // Reads a scratchpad, once more when the read is unusable; false when the line failed.
     bool ReadScratchpad(RomCode code, Scratchpad& pad, PadVerdict& verdict);
@@ -182,6 +221,7 @@ class COneWireBus {
     std::vector<RomCode> switches_;
     SwitchRows* switch_table_ = nullptr;
     Clock* clock_ = &SystemClock();
+    bool bytewise_ = false;
     std::u16string open_serial_;
     std::u16string open_failure_;
 
@@ -191,6 +231,15 @@ class COneWireBus {
     uint64_t pass_number_ = 0;     // MeasureAll calls with thermometers
     size_t cut_pass_samples_ = 0;  // samples of the last pass when it failed half-way
     int64_t cut_pass_time_ = 0;
+    int64_t convert_sent_ms_ = 0;  // when the pass's CONVERT T went out
+    int64_t sent_ms_ = 0;          // when the last transaction's slots went out
+    // Batched: the reset that ends a PIO write goes out with the next reset, in one exchange.
+    bool pending_reset_ = false;
+    // Set with pending_reset_ when its echo decides the transaction after it: nobody answered
+    // it, and the next transaction fails at its own reset.
+    bool judge_pending_ = false;
+    bool pending_unanswered_ = false;
+    std::vector<RomCode> predicted_;  // codes the bus had before it was lost
     std::map<RomCode, SensorState> sensors_;
     std::vector<RomCode> stuck_;     // hold the line after CONVERT T
     std::vector<RomCode> suspects_;  // one of them may; each is probed in turn

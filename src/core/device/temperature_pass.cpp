@@ -60,6 +60,22 @@ bool COneWireBus::PollUntil(int64_t deadline_ms) {
     }
 }
 
+bool COneWireBus::WaitConversion(int64_t sent_ms, int64_t conversion_ms, int64_t deadline_ms) {
+    if (bytewise_) return PollUntil(deadline_ms);
+    // A read slot answers 1 once no sensor converts any more; a few slots in one exchange.
+    constexpr size_t kPollSlots = 8;
+    const uint64_t failures = link_.DriverFailures();
+    const int64_t ready = std::min(sent_ms + conversion_ms, deadline_ms);
+    if (const int64_t now = clock_->NowMs(); now < ready) clock_->SleepMs(ready - now);
+    for (;;) {
+        std::vector<uint8_t> slots(kPollSlots, 0xFF);
+        SlotExchange(slots);
+        if (link_.DriverFailures() != failures) return false;
+        if (std::find(slots.begin(), slots.end(), 0xFF) != slots.end()) return true;
+        if (clock_->NowMs() > deadline_ms) return false;
+    }
+}
+
 bool COneWireBus::LineFailed() const {
     return last_echo_ != LineEcho::kPresence || link_.DriverFailures() != pass_driver_failures_ ||
            !link_.LastEchoComplete();
@@ -90,16 +106,17 @@ COneWireBus::Conversion COneWireBus::Convert(int64_t t0) {
     // Without a poll of their own, sensors get their longest conversion and the margin.
     const int64_t deadline = t0 + LongestConversionMs() + kConversionMarginMs;
     if (c.wait == Wait::kPoll) {
-        c.overran = !PollUntil(deadline);
+        c.overran = !WaitConversion(convert_sent_ms_, LongestConversionMs(), deadline);
     } else if (c.wait == Wait::kProbe) {
-        if (!Reset() || !MatchRom(c.probe) || !WriteByte(kConvertT)) {
+        if (!Transaction(c.probe, {kConvertT})) {
             // Not addressed: it tells nothing this time.
             if (LineFailed()) c.failed = true;
             c.probe = 0;
         } else {
             const auto it = sensors_.find(c.probe);
             const int64_t own = it == sensors_.end() ? kFullConversionMs : it->second.conversion_ms;
-            c.probe_done = PollUntil(clock_->NowMs() + own + kConversionMarginMs);
+            c.probe_done =
+                WaitConversion(sent_ms_, own, clock_->NowMs() + own + kConversionMarginMs);
         }
     }
     if (c.failed || link_.DriverFailures() != pass_driver_failures_) {
@@ -115,7 +132,7 @@ COneWireBus::Conversion COneWireBus::Convert(int64_t t0) {
 
 bool COneWireBus::ReadScratchpad(RomCode code, Scratchpad& pad, PadVerdict& verdict) {
     for (int attempt = 0; attempt < 2; ++attempt) {
-        if (!Reset() || !MatchRom(code) || !WriteByte(kReadScratchpad)) {
+        if (!Transaction(code, {kReadScratchpad}, pad, true)) {
             if (LineFailed()) {
                 if (attempt == 1) return false;
             } else {
@@ -124,7 +141,6 @@ bool COneWireBus::ReadScratchpad(RomCode code, Scratchpad& pad, PadVerdict& verd
             }
             continue;
         }
-        for (uint8_t& byte : pad) byte = ReadByte();
         verdict = JudgeScratchpad(FamilyOf(code), pad);
         switch (verdict) {
             case PadVerdict::kReading:
@@ -198,8 +214,8 @@ int32_t COneWireBus::MeasureAll() {
     // Codes that left the list after an inventory.
     std::erase_if(stuck_, [&](RomCode s) { return !Contains(thermometers_, s); });
     std::erase_if(suspects_, [&](RomCode s) { return !Contains(thermometers_, s); });
-    if (!Reset()) return FailPass();
-    if (!WriteByte(kSkipRom) || !WriteByte(kConvertT)) return FailPass();
+    if (!Transaction(0, {kConvertT})) return FailPass();
+    convert_sent_ms_ = sent_ms_;
 
     SampleRecord record;
     record.rom = 0;

@@ -116,7 +116,7 @@ void World::State::KillHandle(int bridge) {
     if (!b || !b->handle) return;
     dead_handles[b->handle] = bridge;  // the handle stays around, but nothing works through it
     b->handle = 0;
-    b->rx.clear();
+    b->DropEcho();
 }
 
 void World::State::ApplyFaults() {

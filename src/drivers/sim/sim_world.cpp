@@ -205,23 +205,26 @@ FT_STATUS World::CloseBridge(FT_HANDLE handle) {
     BridgeModel* b = state_->ByHandle(handle, &status);
     if (!b) return status;
     b->handle = 0;
-    b->rx.clear();
+    b->DropEcho();
     return FT_OK;
 }
 
 FT_STATUS World::WithPort(FT_HANDLE handle, front::PortUse use) {
     FT_STATUS status;
-    int64_t wait_ms = -1;
+    int64_t until_ms = 0;
     {
         Op op(mutex_, *state_, clock_);
         BridgeModel* b = state_->ByHandle(handle, &status);
         if (!b) return status;
         BridgePort port(*b, state_->env, state_->latency_override);
         status = use(port);
-        wait_ms = port.wait_ms();
+        // Whole ms only: the rest stays in the bridge's host time and is slept with a later
+        // call, so a manual clock moves the same on every run.
+        until_ms = port.host_ns() / 1'000'000;
     }
     // Other threads may inject faults while a read waits.
-    if (wait_ms >= 0) clock_.SleepMs(wait_ms);
+    const int64_t wait_ms = until_ms - clock_.NowMs();
+    if (wait_ms > 0) clock_.SleepMs(wait_ms);
     return status;
 }
 

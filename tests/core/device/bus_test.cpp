@@ -40,6 +40,9 @@ class BusTest : public ::testing::Test {
   protected:
     BusTest() {
         fake.devices.resize(1);
+        // The script answers one byte an exchange; the batched path is shown over the
+        // simulator.
+        bus.SetBytewise(true);
         bus.SetStatusBar(&bar);
         bus.SetThermometerTable(&rows);
         bus.SetSwitchTable(&rows);

@@ -11,6 +11,7 @@
 #include "core/device/switch_off.h"
 #include "drivers/sim/sim_api.h"
 #include "drivers/sim/sim_world.h"
+#include "fake_d2xx.h"
 
 namespace kalvo {
 namespace {
@@ -422,6 +423,48 @@ TEST_F(SimBusTest, LineAndBridgeFaults) {
     EXPECT_EQ(Pass(), 0);
     EXPECT_EQ(bus.SetChannel(sw, 1, 0), 0);
     EXPECT_EQ(bus.PendingCount(), 1u);
+}
+
+// A bridge back after an unplug: the known codes make the inventory of 40 sensors quick, so the
+// pass starts within a 2 s period of the reopen, and the first period after the bridge is back
+// measures; a device a search missed (it did not answer for a moment) is found by the searches
+// that follow at once.
+TEST_F(SimBusTest, ABridgeFoundAgainMeasuresWithinAPeriodAndMissesNoDevice) {
+    std::vector<RomCode> sensors;
+    for (uint64_t id = 1; id <= 40; ++id)
+        sensors.push_back(world.AddDs18b20(bridge, id * 0x0101, Steady(20)));
+    world.AddDs2413(bridge, 0xA);
+    ASSERT_TRUE(Start());
+    const std::vector<RomCode> listed = bus.Thermometers();
+    ASSERT_EQ(listed.size(), 40u);
+    world.SetUnplugged(bridge, true);
+    EXPECT_EQ(Pass(), 0);
+    world.SetUnplugged(bridge, false);
+
+    const int64_t t0 = clock.NowMs();
+    ASSERT_TRUE(bus.Reopen());
+    EXPECT_LE(clock.NowMs() - t0, 2000);
+    EXPECT_EQ(Pass(), 1);
+    EXPECT_EQ(bus.Thermometers(), listed);
+
+    // Gone for the first search of the next reopen only.
+    world.SetUnplugged(bridge, true);
+    EXPECT_EQ(Pass(), 0);
+    world.SetUnplugged(bridge, false);
+    ASSERT_TRUE(world.ScheduleFault({.kind = sim::FaultKind::kGone,
+                                     .at_ms = world.RunMs(),
+                                     .for_ms = 1500,
+                                     .device = sensors[7]}));
+    bar.Clear();
+    ASSERT_TRUE(bus.Reopen());
+    EXPECT_EQ(bus.Thermometers(), listed);
+    std::vector<std::u16string> found;
+    for (const auto& [pane, text] : test::TextsOf(bar))
+        if (pane == kPaneDevice && text.ends_with(u"devices")) found.push_back(text);
+    EXPECT_THAT(found, ElementsAre(u"Found 40 devices", u"Found 41 devices"));
+    SampleList pass;
+    ASSERT_EQ(Pass(&pass), 1);
+    for (const SampleRecord& r : pass) EXPECT_EQ(r.valid, 1u);
 }
 
 }  // namespace

@@ -292,6 +292,7 @@ latency_ms=2
     EXPECT_EQ(Api().Open(0, &h), FT_DEVICE_NOT_OPENED);
     SetActiveWorld(nullptr);
     test::UartMaster m(*world, 1);
+    m.Exchange({0xFF});  // the rate change of the open is behind
     const int64_t t0 = clock.NowMs();
     m.Exchange({0xFF});
     EXPECT_EQ(clock.NowMs() - t0, 2);  // latency_ms overrides the latency timer

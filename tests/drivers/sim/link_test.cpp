@@ -87,6 +87,7 @@ TEST(SimLink, EchoReadsTakeTheLatencyOnTheWorldsClock) {
     World world(clock);
     world.AddBridge("S", "D");
     test::UartMaster m(world);  // latency timer 4 ms, read timeout 1000 ms
+    m.Exchange({0xFF});         // the rate change of the open is behind
 
     const int64_t t0 = clock.NowMs();
     EXPECT_EQ(m.Exchange({0xFF, 0x00, 0xFF}), (std::vector<uint8_t>{0xFF, 0x00, 0xFF}));
