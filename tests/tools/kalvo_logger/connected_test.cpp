@@ -187,7 +187,8 @@ TEST_F(ConnectedLoggerTest, PublishesWhatItRecordsWithTheRulesOfKalvoIni) {
     EXPECT_EQ(sub.Payloads(kBase + "/sensor/" + kOutside + "/alarm"),
               std::vector<std::string>{"ok"});
     const std::string log = Slurp(Root() / "alarms.log");
-    EXPECT_NE(log.find("\t" + kRoom + "\tКомната\thigh\traised\t21.50\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("\t" + kRoom + "\tКомната\thigh\traised\t21.50\n"), std::string::npos)
+        << log;
     const std::string said = Slurp(env);
     for (const std::string& line : std::vector<std::string>{
              "KALVO_ALARM_KIND=high\n", "KALVO_ALARM_STATE=raised\n", "KALVO_ALARM_NAME=Комната\n",
@@ -203,6 +204,139 @@ TEST_F(ConnectedLoggerTest, PublishesWhatItRecordsWithTheRulesOfKalvoIni) {
     EXPECT_TRUE(sub.WaitFor([&](const std::vector<Message>& now) {
         return Times(now, kBase + "/status", "offline") == 2;
     }));
+}
+
+// The broker killed mid-run and started again on its port after kBrokerDownS: every pass is in
+// the day file on time, stderr says the broker went and came back, and the states flow again.
+TEST_F(ConnectedLoggerTest, ABrokerThatDiesMidRunCostsNoPass) {
+    const char* down_s_text = getenv("KALVO_BROKER_DOWN_S");
+    const int down_s = down_s_text ? std::atoi(down_s_text) : kBrokerDownS;
+    WriteSettings(Root());
+    WriteIni();
+    const std::string room = kBase + "/sensor/" + kRoom + "/state";
+    const auto run = Start({});
+    {
+        Subscriber sub(broker_.port());
+        ASSERT_TRUE(sub.WaitFor([&](const std::vector<Message>&) {
+            return sub.Payloads(room).size() >= 2;
+        })) << run->Err();
+    }
+    const int64_t killed = Now();
+    broker_.Stop(SIGKILL);
+    std::this_thread::sleep_for(std::chrono::seconds(down_s));
+    broker_.Start();
+    const auto back = std::chrono::steady_clock::now();
+    // The broker kept nothing: whatever arrives was published after its return.
+    Subscriber sub(broker_.port());
+    ASSERT_TRUE(sub.WaitFor([&](const std::vector<Message>&) {
+        return !sub.Payloads(room).empty();
+    })) << run->Err();
+    const double republished_s =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - back).count();
+    ASSERT_TRUE(sub.WaitFor([&](const std::vector<Message>&) {
+        return ParseState(sub.Payloads(room).back())->time > IsoTime(Now() - 1);
+    })) << run->Err();
+    ASSERT_EQ(run->Signal(SIGTERM), 0) << run->Err();
+
+    const std::string where = "127.0.0.1:" + std::to_string(broker_.port());
+    const std::string err = run->Err();
+    const size_t gone = err.find("MQTT: disconnected from " + where + ": ");
+    EXPECT_NE(gone, std::string::npos) << err;
+    EXPECT_NE(err.find("MQTT: connected to " + where + " again", gone), std::string::npos) << err;
+
+    std::vector<int64_t> passes;
+    for (const SampleRecord& record : Records(Root())) {
+        EXPECT_EQ(record.valid, 1u);
+        if (passes.empty() || passes.back() != record.time) passes.push_back(record.time);
+    }
+    ASSERT_GE(passes.size(), 2u);
+    ASSERT_LT(passes.front(), killed);
+    ASSERT_GT(passes.back(), killed + down_s);
+    int64_t widest = 0;
+    for (size_t i = 1; i < passes.size(); ++i) widest = std::max(widest, passes[i] - passes[i - 1]);
+    const int64_t expected = (passes.back() - passes.front()) / 2 + 1;  // the period is 2 s
+    std::printf(
+        "broker down %d s: %zu passes recorded over %lld s (%lld expected), widest gap "
+        "%lld s, republished %.1f s after the broker was back\n",
+        down_s, passes.size(), static_cast<long long>(passes.back() - passes.front()),
+        static_cast<long long>(expected), static_cast<long long>(widest), republished_s);
+    EXPECT_GE(int64_t(passes.size()), expected);
+    EXPECT_LE(widest, 3);  // a period and the rounding of whole seconds
+}
+
+// A three-step scenario (3 s heating, 12 s not, then heating) on channel A: a logger killed in
+// step 2 continues it at the next start in step 2 with the time it had left, counting the time
+// it was down; after an orderly close the next start begins it again.
+TEST_F(ConnectedLoggerTest, AScenarioContinuesAfterAKillAndStartsAgainAfterAClose) {
+    GridSn scenarios;
+    scenarios.SetCellNumber(0, GridSn::kColCycles, 1);
+    scenarios.SetCellText(0, GridSn::kColFirstStep, u"0:0:3;30/31");
+    scenarios.SetCellText(0, GridSn::kColFirstStep + 1, u"0:0:12;10/11");
+    scenarios.SetCellText(0, GridSn::kColFirstStep + 2, u"0:1:0;30/31");
+    scenarios.SetCellText(0, GridSn::kColFirstStep + 3, u"0:0:0;");
+    const std::string file = (dir_ / "three.snr").string();
+    ASSERT_TRUE(SaveScenarios(scenarios, file).ok);
+    WriteSettings(Root(), {{{}, {}, u"Комната", u"1"}});
+    WriteIni();
+    const auto start_time = [&] {
+        const std::optional<std::string> text = ReadWholeFile((Root() / "scenarios.run").string());
+        const std::optional<ScenarioRunState> state = text ? DecodeRunState(*text) : std::nullopt;
+        return state && state->runs.size() == 1 ? state->runs[0].start_time : int64_t(-1);
+    };
+    const std::string switch_a = kBase + "/switch/" + kSwitch + "/a/state";
+    const std::string room = kBase + "/sensor/" + kRoom + "/state";
+    Subscriber sub(broker_.port());
+
+    // Killed once step 2 has switched the heater off.
+    int64_t start = -1;
+    {
+        const auto run = Start({"--scenarios", file});
+        ASSERT_TRUE(sub.WaitFor([&](const std::vector<Message>& all) {
+            return After(all, 0, switch_a) == std::vector<std::string>{"ON", "OFF"};
+        })) << run->Err()
+            << testing::PrintToString(sub.Payloads(switch_a));
+        start = start_time();
+        ASSERT_GT(start, 0);
+        EXPECT_EQ(run->Signal(SIGKILL), 128 + SIGKILL);
+    }
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+
+    // Step 2 again, and the heater on when step 3 begins, 15 s after the scenario began; the
+    // pass that switched it is the last state before its "ON".
+    {
+        const auto run = Start({"--scenarios", file});
+        ASSERT_TRUE(sub.WaitFor([&](const std::vector<Message>& all) {
+            return After(all, 1, switch_a).size() == 2;
+        })) << run->Err();
+        EXPECT_NE(run->Err().find("Scenarios continued after an unexpected end: Sn_1 step 2\n"),
+                  std::string::npos)
+            << run->Err();
+        EXPECT_EQ(After(sub.messages(), 1, switch_a), (std::vector<std::string>{"OFF", "ON"}));
+        EXPECT_EQ(start_time(), start);
+        std::string switched;
+        int online = -1;
+        for (const Message& m : sub.messages()) {
+            if (m.topic == kBase + "/status" && m.payload == "online") ++online;
+            if (online == 1 && m.topic == room) switched = ParseState(m.payload)->time;
+            if (online == 1 && m.topic == switch_a && m.payload == "ON") break;
+        }
+        // Step 3 from its 16th second on; a step 2 begun again at this start would end 12 s
+        // after it, at 20 s or later.
+        EXPECT_GE(switched, IsoTime(start + 15));
+        EXPECT_LE(switched, IsoTime(start + 18));
+        EXPECT_EQ(run->Signal(SIGTERM), 0) << run->Err();
+    }
+
+    // After the orderly close: from the beginning, heating in step 1.
+    const int64_t restarted = Now();
+    const auto run = Start({"--scenarios", file});
+    ASSERT_TRUE(sub.WaitFor([&](const std::vector<Message>& all) {
+        return !After(all, 2, switch_a).empty();
+    })) << run->Err();
+    EXPECT_EQ(After(sub.messages(), 2, switch_a).front(), "ON");
+    EXPECT_GE(start_time(), restarted);
+    EXPECT_EQ(run->Err().find("Scenarios continued"), std::string::npos) << run->Err();
+    EXPECT_EQ(run->Signal(SIGTERM), 0) << run->Err();
 }
 
 }  // namespace
