@@ -1,7 +1,7 @@
 // The device page over the simulated bus: layout and initial values, start-up through the
 // engine's host on the desktop, the options and the period driving the engine, the period and
 // threshold editors showing what runs, table edits through the editors reaching the engine's
-// samples, the cycle marks, and the channel drawings.
+// samples, the cycle marks, the channel drawings, and the rules dialog saving into kalvo.ini.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -11,10 +11,15 @@
 #include <QGroupBox>
 #include <QHelpEvent>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QRegularExpression>
+#include <QTableWidget>
+#include <QTimer>
 #include <QToolTip>
 
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <memory>
 
 #include "core/common/clock.h"
@@ -23,10 +28,14 @@
 #include "core/common/messages.h"
 #include "core/common/status_bar.h"
 #include "core/common/text.h"
+#include "core/config/kalvo_ini.h"
+#include "core/config/rules_ini.h"
+#include "core/connect/connections.h"
 #include "core/engine/program.h"
 #include "desktop/chart/kalvo_view.h"
 #include "desktop/chart/live_view_host.h"
 #include "desktop/pages/desktop_host.h"
+#include "desktop/pages/dlg_rules.h"
 #include "desktop/pages/view_dev.h"
 #include "desktop/widgets/app_event.h"
 #include "desktop/widgets/channel_diagram.h"
@@ -500,6 +509,99 @@ TEST(ChannelDiagram, OutputsSwitchAtTheRightThresholds) {
             }
         }
     }
+}
+
+// The rules button, as the window wires it to a data folder's kalvo.ini: the dialog it opens
+// saves into the file, keeping what a person wrote there, and the rules are in force from the
+// next pass; the logger's reader gets the same rules from the file. A file that cannot be saved
+// is said in a box and leaves the rules as they were.
+TEST_F(DevicePageTest, TheRulesButtonSavesKalvoIniAndPutsTheRulesInForce) {
+    Devices();
+    Make();
+    const std::string ini_path = dir + "/kalvo.ini";
+    const std::string handwritten =
+        "# by hand\n[site]\ncolour = green ; not the program's\n\n[sensor " + W1Id(sensors[1]) +
+        "]\n; the cold one\nalarm_low = 2\n";
+    std::ofstream(ini_path) << handwritten;
+    std::vector<std::string> said;
+    Connections connections(*program, dir, [&](const std::string& line) { said.push_back(line); });
+    connections.Start(2);
+    EXPECT_TRUE(said.empty()) << said.front();
+    EXPECT_FALSE(page->RulesButton()->isVisible());
+    page->SetRulesEditor([&] { EditRules(page.get(), *program, connections); });
+    EXPECT_TRUE(page->RulesButton()->isVisible());
+    StartUp();
+    ASSERT_TRUE(Posted(WM_APP_ENGINE_READY));
+    TheEngine().StartMeasuring(true);
+    ASSERT_TRUE(RunCycles(1));
+
+    // Opens the dialog with the button, lets `answer` fill it in, and accepts it.
+    const auto edit = [&](const std::function<void(CDlgRules&)>& answer) {
+        bool opened = false;
+        QTimer timer;
+        QObject::connect(&timer, &QTimer::timeout, [&] {
+            auto* dialog = dynamic_cast<CDlgRules*>(QApplication::activeModalWidget());
+            if (!dialog || opened) return;
+            opened = true;
+            answer(*dialog);
+            dialog->accept();
+        });
+        timer.start(10);
+        QTest::mouseClick(page->RulesButton(), Qt::LeftButton);
+        return opened;
+    };
+    const auto row_of = [](CDlgRules& dialog, RomCode rom) {
+        for (int row = 0; row < dialog.FirstChannelRow(); ++row)
+            if (dialog.Table()
+                    ->item(row, CDlgRules::kColDevice)
+                    ->text()
+                    .contains(QString::fromStdString(W1Id(rom))))
+                return row;
+        return -1;
+    };
+    ASSERT_TRUE(edit([&](CDlgRules& dialog) {
+        const int row = row_of(dialog, sensors[0]);
+        ASSERT_GE(row, 0);
+        dialog.Table()->item(row, CDlgRules::kColOffset)->setText(QStringLiteral("1,5"));
+        dialog.Table()->item(row, CDlgRules::kColHigh)->setText(QStringLiteral("20"));
+    }));
+    EXPECT_TRUE(boxes.empty()) << Utf16ToUtf8(boxes.front());
+    std::ifstream in(ini_path);
+    const std::string saved{std::istreambuf_iterator<char>(in), {}};
+    EXPECT_EQ(saved.rfind(handwritten, 0), 0u) << saved;
+    EXPECT_NE(saved.find("[sensor " + W1Id(sensors[0]) + "]\n"), std::string::npos) << saved;
+
+    Rules expected;
+    expected.sensors[sensors[0]] = SensorRules{1.5, {}, 20.0, {}};
+    expected.sensors[sensors[1]] = SensorRules{{}, 2.0, {}, {}};
+    KalvoIni ini;
+    ASSERT_TRUE(ini.Load(ini_path));
+    EXPECT_EQ(ReadRules(ini), expected);
+    EXPECT_EQ(connections.CurrentRules(), expected);
+    // In force from a pass on: the warm sensor's 21.5 °C reads 23 and is over its new limit.
+    const int warm =
+        TheEngine().Thermometers().CellText(0, GridKalvo::kColSerial) == ToHex(sensors[0]) ? 0 : 1;
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            Pump();
+            return LastSample(sensors[0]).temperature == 23.0 &&
+                   TheEngine().Thermometers().RowAlarm(warm) == AlarmKind::kHigh;
+        },
+        20000))
+        << LastSample(sensors[0]).temperature;
+
+    // A line the reader cannot take: not saved, said, the rules kept.
+    std::ofstream(ini_path, std::ios::app) << "[broken\n";
+    ASSERT_TRUE(edit([&](CDlgRules& dialog) {
+        dialog.Table()->item(row_of(dialog, sensors[0]), CDlgRules::kColOffset)->setText({});
+    }));
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].rfind(u"Error: Тревоги и поправки не сохранены: ", 0), 0u)
+        << Utf16ToUtf8(boxes[0]);
+    EXPECT_EQ(connections.CurrentRules(), expected);
+    ASSERT_TRUE(RunCycles(1));
+    Pump();
+    EXPECT_EQ(LastSample(sensors[0]).temperature, 23.0);
 }
 
 }  // namespace
