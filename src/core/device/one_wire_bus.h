@@ -159,6 +159,9 @@ class COneWireBus {
         bool recheck = false;  // kPoll after passes waited by the clock
         RomCode probe = 0;     // kProbe: the sensor converted and polled on its own
         bool probe_done = false;
+        // kClock after a broadcast that did not pass: the sensors that could not be told to
+        // convert on their own either.
+        std::vector<RomCode> unaddressed;
     };
     // Per sensor, for the worker only.
     struct SensorState {
@@ -194,6 +197,8 @@ class COneWireBus {
                      std::span<uint8_t> reads = {}, bool pad = false);
 
     Conversion Convert(int64_t t0);
+    // Each sensor told to convert on its own, then the conversion waited for by the clock.
+    Conversion ConvertEach();
     bool PollUntil(int64_t deadline_ms);
     // The conversion CONVERT T started at `sent_ms`: batched, waited for by the clock for
     // `conversion_ms` and then polled; bytewise, polled all along.

@@ -130,6 +130,32 @@ COneWireBus::Conversion COneWireBus::Convert(int64_t t0) {
     return c;
 }
 
+COneWireBus::Conversion COneWireBus::ConvertEach() {
+    Conversion c;
+    c.wait = Wait::kClock;
+    int64_t last_sent = -1;
+    for (RomCode code : thermometers_) {
+        if (IsStuck(code)) continue;
+        if (Transaction(code, {kConvertT})) {
+            last_sent = sent_ms_;
+            continue;
+        }
+        if (LineFailed()) {
+            c.failed = true;
+            return c;
+        }
+        c.unaddressed.push_back(code);
+    }
+    // Nobody converts: the line is noise, not one cable.
+    if (last_sent < 0 || link_.DriverFailures() != pass_driver_failures_) {
+        c.failed = true;
+        return c;
+    }
+    const int64_t ready = last_sent + LongestConversionMs() + kConversionMarginMs;
+    if (const int64_t now = clock_->NowMs(); now < ready) clock_->SleepMs(ready - now);
+    return c;
+}
+
 bool COneWireBus::ReadScratchpad(RomCode code, Scratchpad& pad, PadVerdict& verdict) {
     for (int attempt = 0; attempt < 2; ++attempt) {
         if (!Transaction(code, {kReadScratchpad}, pad, true)) {
@@ -214,7 +240,10 @@ int32_t COneWireBus::MeasureAll() {
     // Codes that left the list after an inventory.
     std::erase_if(stuck_, [&](RomCode s) { return !Contains(thermometers_, s); });
     std::erase_if(suspects_, [&](RomCode s) { return !Contains(thermometers_, s); });
-    if (!Transaction(0, {kConvertT})) return FailPass();
+    // A broadcast whose echo stays disturbed on a line that answers is noise on some cable:
+    // the sensors are then told one by one, so the noise costs the sensors it hits, not the pass.
+    const bool broadcast = Transaction(0, {kConvertT});
+    if (!broadcast && LineFailed()) return FailPass();
     convert_sent_ms_ = sent_ms_;
 
     SampleRecord record;
@@ -223,7 +252,7 @@ int32_t COneWireBus::MeasureAll() {
     record.valid = 0;
     const int64_t pass_time = NowSeconds();
     cut_pass_time_ = pass_time;
-    const Conversion conversion = Convert(clock_->NowMs());
+    const Conversion conversion = broadcast ? Convert(clock_->NowMs()) : ConvertEach();
     if (conversion.failed) return FailPass();
 
     std::vector<RomCode> unproven, changed;
@@ -254,9 +283,11 @@ int32_t COneWireBus::MeasureAll() {
             state.last = now;
             state.conversion_ms = ConversionMs(FamilyOf(code), pad[4]);
         }
-        const bool fresh = Fresh(conversion, code, is_changed);
+        const bool unaddressed = Contains(conversion.unaddressed, code);
+        const bool fresh = !unaddressed && Fresh(conversion, code, is_changed);
         if (is_changed) changed.push_back(code);
-        if (!fresh && !IsStuck(code) && conversion.probe != code) unproven.push_back(code);
+        if (!fresh && !unaddressed && !IsStuck(code) && conversion.probe != code)
+            unproven.push_back(code);
         if (verdict == PadVerdict::kReading && fresh) {
             record.temperature = ScratchpadCelsius(FamilyOf(code), pad);
             record.valid = 1;

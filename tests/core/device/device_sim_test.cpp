@@ -260,6 +260,29 @@ TEST_F(StuckSensorTest, OneStuckSensorCostsOnlyItsOwnReading) {
     EXPECT_FALSE(bus.HealthOf(stuck).stuck);
 }
 
+// Noise on one sensor's cable disturbs the broadcast too (every sensor listens to it): the
+// others are then told to convert one by one and stay valid.
+TEST_F(StuckSensorTest, ANoisyCableCostsOnlyItsOwnReading) {
+    const RomCode noisy = bus.Thermometers()[1];
+    ASSERT_TRUE(world.ScheduleFault({.kind = sim::FaultKind::kCrcNoise,
+                                     .at_ms = world.RunMs(),
+                                     .for_ms = 8000,
+                                     .device = noisy,
+                                     .rate = 1.0}));
+    SampleList pass;
+    for (int k = 0; k < 3; ++k) {
+        SCOPED_TRACE(k);
+        ASSERT_EQ(Period(&pass), 1);
+        EXPECT_THAT(Valid(pass), ElementsAre(1, 0, 1, 1, 1));
+    }
+    EXPECT_THAT(bus.StuckSensors(), IsEmpty());
+    EXPECT_LT(longest, 1500);
+    clock.Advance(8000);
+    ASSERT_EQ(Period(&pass), 1);
+    ASSERT_EQ(Period(&pass), 1);
+    EXPECT_THAT(Valid(pass), ElementsAre(1, 1, 1, 1, 1));
+}
+
 // With steady readings the broadcast's overrun cannot tell who holds the line: every sensor is a
 // suspect and gives no valid sample until its own poll clears it.
 TEST_F(SimBusTest, SteadySensorsAreToldApartOneAPass) {

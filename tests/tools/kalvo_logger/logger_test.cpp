@@ -21,9 +21,12 @@ TEST_F(LoggerTest, OncePrintsOnePassAndLeavesTheSettingsAlone) {
     const fs::path data = dir_ / "data";
     for (const bool with_settings : {true, false}) {
         SCOPED_TRACE(with_settings ? "with settings" : "first run, a garbled bus");
-        // Every answer of one sensor garbled: the pass fails and no row has a reading.
+        // Every answer of both sensors garbled: no row has a reading.
         std::ofstream(dir_ / "simbus.conf")
-            << kBus << (with_settings ? "" : "fault at=0 crc-noise rate=1 id=000000B0B0B0\n");
+            << kBus
+            << (with_settings ? ""
+                              : "fault at=0 crc-noise rate=1 id=000000B0B0B0\n"
+                                "fault at=0 crc-noise rate=1 id=00000A1B2C3D\n");
         fs::remove_all(data);
         std::vector<std::string> args{"--once", "--data", data.string()};
         std::string settings;
