@@ -21,6 +21,7 @@
 #include "core/engine/file_setting.h"
 #include "core/engine/grid_kalvo.h"
 #include "core/engine/grid_sw.h"
+#include "spawn_util.h"
 
 namespace kalvo {
 namespace {
@@ -35,24 +36,6 @@ constexpr const char* kHeaterOff = "3d0000000abcde3a\tA\toff";
 std::string Slurp(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-pid_t Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-            const fs::path& out, const fs::path& err, bool own_group) {
-    const pid_t pid = fork();
-    if (pid != 0) return pid;
-    if (own_group) setpgid(0, 0);
-    std::vector<char*> args, envp;
-    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    for (const std::string& e : env) envp.push_back(const_cast<char*>(e.c_str()));
-    envp.push_back(nullptr);
-    const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    dup2(o, 1);
-    dup2(e, 2);
-    execve(args[0], args.data(), envp.data());
-    _exit(127);
 }
 
 class GuardTest : public ::testing::Test {
@@ -87,9 +70,9 @@ class GuardTest : public ::testing::Test {
         std::ofstream(dir_ / "simbus.conf") << "latency_ms=0\n"
                                                "ds18b20 id=00000A1B2C3D temp=21.5\n"
                                                "ds2413  id=0000000ABCDE\n";
-        server_ = Spawn({KALVO_SIMPORT, "--link", (dir_ / "port").string(), "--log-outputs",
-                         Log().string(), (dir_ / "simbus.conf").string()},
-                        {}, dir_ / "simport.out", dir_ / "simport.err", false);
+        server_ = SpawnProgram({KALVO_SIMPORT, "--link", (dir_ / "port").string(), "--log-outputs",
+                                Log().string(), (dir_ / "simbus.conf").string()},
+                               {}, dir_ / "simport.out", dir_ / "simport.err", false);
         ASSERT_TRUE(WaitFor([&] { return fs::exists(dir_ / "port"); }, 10))
             << Slurp(dir_ / "simport.err");
     }
@@ -126,7 +109,8 @@ class GuardTest : public ::testing::Test {
                                      "KALVO_SYSFS_ROOT=" + (dir_ / "sysfs").string()};
         for (const char* keep : {"PATH", "ASAN_OPTIONS", "UBSAN_OPTIONS"})
             if (const char* v = getenv(keep)) env.push_back(std::string(keep) + "=" + v);
-        program_ = Spawn({(dir_ / "kalvo").string()}, env, "/dev/null", dir_ / "stderr.txt", true);
+        program_ =
+            SpawnProgram({(dir_ / "kalvo").string()}, env, "/dev/null", dir_ / "stderr.txt", true);
         ASSERT_GT(program_, 0);
     }
     int WaitForProgramExit(int seconds) {

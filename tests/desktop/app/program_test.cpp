@@ -25,6 +25,7 @@
 #include "core/engine/grid_kalvo.h"
 #include "core/engine/grid_sw.h"
 #include "drivers/sim/sim_world.h"
+#include "spawn_util.h"
 
 namespace kalvo {
 namespace {
@@ -82,18 +83,8 @@ class ProgramTest : public ::testing::Test {
         env.insert(env.end(), extra_env.begin(), extra_env.end());
         const std::string program = (dir_ / "kalvo").string();
         const std::string err = (dir_ / "stderr.txt").string();
-        pid_ = fork();
+        pid_ = SpawnProgram({program}, env, "/dev/null", err);
         ASSERT_GE(pid_, 0);
-        if (pid_ == 0) {
-            std::vector<char*> envp;
-            for (std::string& e : env) envp.push_back(e.data());
-            envp.push_back(nullptr);
-            freopen(err.c_str(), "w", stderr);
-            freopen("/dev/null", "w", stdout);
-            char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
-            execve(program.c_str(), argv, envp.data());
-            _exit(127);
-        }
     }
     std::string Stderr() const { return Slurp(dir_ / "stderr.txt"); }
     // True once stderr holds the text (the program still running or not).

@@ -31,6 +31,7 @@
 #include "core/engine/grid_kalvo.h"
 #include "core/engine/grid_sw.h"
 #include "drivers/sim/sim_world.h"
+#include "spawn_util.h"
 
 namespace kalvo::testing_logger {
 
@@ -81,19 +82,7 @@ class Child {
         : out_(out), err_(err) {
         std::vector<std::string> argv{program.string()};
         argv.insert(argv.end(), args.begin(), args.end());
-        pid_ = fork();
-        if (pid_ != 0) return;
-        std::vector<char*> a, e;
-        for (const std::string& s : argv) a.push_back(const_cast<char*>(s.c_str()));
-        a.push_back(nullptr);
-        for (const std::string& s : env) e.push_back(const_cast<char*>(s.c_str()));
-        e.push_back(nullptr);
-        const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int r = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        dup2(o, 1);
-        dup2(r, 2);
-        execve(a[0], a.data(), e.data());
-        _exit(127);
+        pid_ = SpawnProgram(argv, env, out, err);
     }
     ~Child() {
         if (pid_ <= 0) return;
